@@ -1,0 +1,42 @@
+#include "discovery/drive_table.h"
+
+#include <cstring>
+#include <type_traits>
+
+#include "transport/aspi.h"
+
+namespace tamro {
+
+static_assert(std::is_trivially_copyable_v<DriveSlot>, "slots are cleared byte by byte");
+
+std::array<DriveSlot, kSlotCount> DriveTable{};
+std::int32_t currentSlot = 0;
+std::int32_t driveCount = 0;
+std::int32_t selectedCount = 0;
+std::int32_t writePermitted = 0;
+std::int32_t readErrorLimit = 0;
+std::int32_t otherErrorLimit = 0;
+
+namespace {
+
+DriveSlot spareSlot{};
+
+FailureFields CurrentSlotFields() {
+    DriveSlot& s = CurrentDrive();
+    return {s.lastError, &s.errorKind, s.senseData, s.failedCdb};
+}
+
+// Failed commands report into the current slot from the first command on.
+const bool failureFieldsInstalled = (SetFailureFieldsSource(CurrentSlotFields), true);
+
+}  // namespace
+
+void ClearDriveTable() { std::memset(static_cast<void*>(DriveTable.data()), 0, sizeof(DriveSlot) * kSlotCount); }
+
+DriveSlot& CurrentDrive() {
+    (void)failureFieldsInstalled;
+    if (currentSlot >= 0 && currentSlot < kSlotCount) return DriveTable[static_cast<std::size_t>(currentSlot)];
+    return spareSlot;
+}
+
+}  // namespace tamro

@@ -1,0 +1,121 @@
+// The seven drive slots and the run settings that the window and the
+// workers share. Plain memory without a lock: the window starts only one
+// activity at a time and that activity's thread owns the table meanwhile.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "transport/commands.h"
+
+namespace tamro {
+
+constexpr int kSlotCount = 7;
+constexpr int kLogEntryCapacity = 90;
+constexpr int kErrorListCapacity = 100;
+
+// One failed command of the surface tests: its sense data and its CDB.
+struct ErrorRecord {
+    std::uint8_t senseData[48];
+    std::uint8_t failedCdb[10];
+};
+static_assert(sizeof(ErrorRecord) == 58);
+
+// The re-test outcome of one entry of the drive's own error log.
+struct RetestResult {
+    std::uint8_t sense[48];  // sense of the re-test's CHECK CONDITION; byte 0 = 0: none
+    std::uint8_t flag;       // FFh: not re-tested, or failed without sense
+    std::uint8_t status;     // with flag FFh: FFh no LBA, FEh LBA past the end, else errorKind
+    char message[64];        // lastError of the failed re-test command
+};
+
+// errorKind values.
+enum ErrorKind : std::int32_t {
+    kNoError = 0,
+    kTransportError = 1,
+    kCheckCondition = 2,
+    kLogNotSupported = 3,
+    kLogReadFailed = 4,
+    kNotIdentified = 5,
+    kLoggedErrorReproduced = 6,
+    kSurfaceTestFailed = 7,
+    kGrownDefectsOutOfSpec = 8,
+    kLogUnreadableAtScan = 9,
+};
+
+// runFlags bits.
+enum RunFlag : std::uint32_t {
+    kFlagIdentity = 0x0001,
+    kFlagPlistValid = 0x0002,
+    kFlagGlistValid = 0x0004,
+    kFlagTestsFailed = 0x0008,
+    kFlagLogUnusable = 0x0010,
+    kFlagFail = 0x0020,
+    kFlagPass = 0x0040,
+    kFlagNoJudge = 0x0080,
+    kFlagQuick = 0x1000,
+    kFlagStandard = 0x2000,
+    kFlagExtended = 0x4000,
+};
+
+// vendorClass values.
+enum VendorClass : std::int32_t {
+    kVendorSun = 1,
+    kVendorCompaq = 2,
+    kVendorEmc = 3,
+    kVendorUnisys = 4,
+    kVendorHalcyon = 5,
+    kVendorHp = 6,
+    kVendorUnsupported = 255,
+};
+
+struct DriveSlot {
+    char startTime[64];
+    char stopTime[64];
+    std::uint32_t runFlags;
+    std::int32_t hostAdapter;
+    std::int32_t targetId;
+    std::int32_t blockSize;
+    std::uint32_t lastLba;
+    std::int32_t errorKind;
+    std::int32_t vendorClass;
+    std::int32_t logLayout;
+    std::int32_t plistCount;
+    std::int32_t glistCount;
+    std::uint8_t inquiryData[80];
+    char serialNumber[24];
+    std::uint8_t senseData[48];
+    std::uint8_t failedCdb[10];
+    std::uint8_t smartLogEntries[kLogEntryCapacity][80];  // entry e, byte k
+    RetestResult retest[kLogEntryCapacity];
+    char lastError[64];
+    char comment[64];
+    std::int32_t readErrorCount;
+    ErrorRecord readErrors[kErrorListCapacity];
+    std::int32_t otherErrorCount;
+    ErrorRecord otherErrors[kErrorListCapacity];
+    std::uint32_t blocksRead;
+    std::uint32_t blocksWritten;
+    std::uint32_t seekCount;
+};
+
+extern std::array<DriveSlot, kSlotCount> DriveTable;
+
+// Global run settings.
+extern std::int32_t currentSlot;
+extern std::int32_t driveCount;
+extern std::int32_t selectedCount;
+extern std::int32_t writePermitted;
+extern std::int32_t readErrorLimit;
+extern std::int32_t otherErrorLimit;
+// microcodeImage and microcodeLength live with the command set that sends them.
+
+// Sets every byte of the seven slots to zero.
+void ClearDriveTable();
+
+// The slot that currentSlot chooses. currentSlot may stand at 7 after the slot
+// display's walk; commands issued then land in a spare record instead of
+// past the table.
+DriveSlot& CurrentDrive();
+
+}  // namespace tamro

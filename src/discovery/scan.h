@@ -1,0 +1,28 @@
+// The bus scan: finds the disks on every host adapter and fills the drive
+// table with up to seven of them.
+#pragma once
+
+#include <cstdint>
+
+namespace tamro {
+
+// Where the scan shows a binding or host adapter failure (the window's
+// error line). Until one is installed the text goes nowhere.
+using ErrorLineWriter = void (*)(const char* text);
+void SetScanErrorLine(ErrorLineWriter writer);
+
+// The whole scan: 0 when it ran to its end, found drives or not; -1 when the
+// binding or a host adapter inquiry failed (message already on the error line).
+int ScanBuses();
+
+// Vendor class and log layout of the drive at ha/id from its INQUIRY data,
+// into the current slot. 0, or -1 for an unsupported drive or an unreadable log.
+int IdentifyVendor(std::uint8_t ha, std::uint8_t id, const std::uint8_t* inquiry);
+
+// Log layout generation from bytes 6-7 of the GetLog(10) data.
+int LogLayoutOf(std::uint16_t generation);
+
+// Vendor class from INQUIRY data: the first matching test wins.
+int VendorClassOf(const std::uint8_t* inquiry);
+
+}  // namespace tamro

@@ -1,0 +1,68 @@
+#include "platform/dynamic_library.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+#endif
+
+namespace tamro::platform {
+
+#ifdef _WIN32
+
+ModuleHandle LoadModule(const std::string& name) {
+    return reinterpret_cast<ModuleHandle>(LoadLibraryExA(name.c_str(), nullptr, 0));
+}
+
+void* FindEntryPoint(ModuleHandle module, const char* name) {
+    if (module == nullptr) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void ReleaseModule(ModuleHandle module) {
+    if (module != nullptr) FreeLibrary(static_cast<HMODULE>(module));
+}
+
+std::string ExecutableFolder() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    std::string s(path, n);
+    auto cut = s.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : s.substr(0, cut);
+}
+
+#else
+
+ModuleHandle LoadModule(const std::string& name) {
+    const std::string file = "lib" + name + ".so";
+    const std::string folder = ExecutableFolder();
+    if (!folder.empty()) {
+        if (void* h = dlopen((folder + "/" + file).c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
+    }
+    return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* FindEntryPoint(ModuleHandle module, const char* name) {
+    if (module == nullptr) return nullptr;
+    return dlsym(module, name);
+}
+
+void ReleaseModule(ModuleHandle module) {
+    if (module != nullptr) dlclose(module);
+}
+
+std::string ExecutableFolder() {
+    char path[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return {};
+    std::string s(path, static_cast<std::size_t>(n));
+    auto cut = s.find_last_of('/');
+    return cut == std::string::npos ? std::string() : s.substr(0, cut);
+}
+
+#endif
+
+}  // namespace tamro::platform

@@ -1,0 +1,16 @@
+// Local time as the 24-character text of the logs: "Tue Dec 08 02:57:05 2026".
+#pragma once
+
+#include <ctime>
+#include <string>
+
+namespace tamro::platform {
+
+// English day and month names whatever the locale; day of month with two
+// digits; 24-hour time; four-digit year.
+std::string FormatTimeText(const std::tm& t);
+
+std::string LocalTimeText(std::time_t when);
+std::string LocalTimeText();  // now
+
+}  // namespace tamro::platform

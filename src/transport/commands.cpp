@@ -1,0 +1,216 @@
+#include "transport/commands.h"
+
+#include <cstring>
+
+#include "transport/aspi.h"
+
+#ifndef TAMRO_FACTORY_ON_KEY
+#error "TAMRO_FACTORY_ON_KEY must be defined by the build"
+#endif
+#ifndef TAMRO_FACTORY_OFF_KEY
+#error "TAMRO_FACTORY_OFF_KEY must be defined by the build"
+#endif
+
+namespace tamro {
+
+std::uint8_t microcodeImage[kMicrocodeCapacity];
+std::int32_t microcodeLength = 0;
+
+namespace {
+
+static_assert(sizeof(TAMRO_FACTORY_ON_KEY) == 8 && sizeof(TAMRO_FACTORY_OFF_KEY) == 8,
+              "factory-mode keywords have seven characters");
+
+enum class Dir : std::uint8_t { None = 0, In = SRB_DIR_IN, Out = SRB_DIR_OUT };
+using Step = int (*)(const char*, SRB_ExecSCSICmd*);
+
+// The request a command sends; filled in afresh for every issue.
+struct Request {
+    std::uint8_t ha, id;
+    Dir dir;
+    std::uint32_t length;
+    std::uint8_t* buffer;
+    std::uint8_t cdbLength;
+    std::uint8_t cdb[10];
+};
+
+void Fill(const Request& r, SRB_ExecSCSICmd& srb) {
+    ClearBlock(&srb, sizeof srb);
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_HaId = r.ha;
+    srb.SRB_Target = r.id;
+    srb.SRB_Lun = 0;
+    srb.SRB_Flags = static_cast<std::uint8_t>(SRB_EVENT_NOTIFY | static_cast<std::uint8_t>(r.dir));
+    srb.SRB_BufLen = r.dir == Dir::None ? 0 : r.length;
+    srb.SRB_BufPointer = r.dir == Dir::None ? nullptr : r.buffer;
+    srb.SRB_SenseLen = kSenseLength;
+    srb.SRB_CDBLen = r.cdbLength;
+    std::memcpy(srb.CDBByte, r.cdb, r.cdbLength);
+    srb.SRB_PostProc = Aspi().completionEvent ? Aspi().completionEvent->Handle() : nullptr;
+}
+
+// Sends the request and re-issues it while the drive answers unit attention
+// (ASC 29h), up to a bound.
+// The probe gives up as a plain CHECK CONDITION, since it never writes the slot.
+int Issue(Step step, const char* label, const Request& r) {
+    SRB_ExecSCSICmd srb;
+    for (int reissues = 0;; ++reissues) {
+        Fill(r, srb);
+        const int result = step(label, &srb);
+        if (result != kReissue) return result;
+        if (reissues == kMaxUnitAttentionReissues) {
+            return label == nullptr ? 1 : ReportPersistentUnitAttention(label, &srb);
+        }
+    }
+}
+
+int ProbeStep(const char*, SRB_ExecSCSICmd* srb) { return ExecScsiCmdProbe(srb); }
+
+void PutBe32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
+}
+
+void PutBe16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 8);
+    p[1] = static_cast<std::uint8_t>(v);
+}
+
+void PutBe24(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 16);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v);
+}
+
+Request Cdb6(std::uint8_t ha, std::uint8_t id, Dir dir, std::uint32_t length, std::uint8_t* buffer,
+             std::uint8_t b0, std::uint8_t b1 = 0, std::uint8_t b2 = 0, std::uint8_t b3 = 0,
+             std::uint8_t b4 = 0) {
+    return Request{ha, id, dir, length, buffer, 6, {b0, b1, b2, b3, b4, 0, 0, 0, 0, 0}};
+}
+
+Request Cdb10(std::uint8_t ha, std::uint8_t id, Dir dir, std::uint32_t length, std::uint8_t* buffer,
+              std::uint8_t b0, std::uint8_t b1 = 0) {
+    return Request{ha, id, dir, length, buffer, 10, {b0, b1, 0, 0, 0, 0, 0, 0, 0, 0}};
+}
+
+// Read(10), Write(10) and Verify share one CDB shape: LBA in 2-5, count in 7-8.
+Request BlockCdb(std::uint8_t ha, std::uint8_t id, Dir dir, std::uint32_t length, std::uint8_t* buffer,
+                 std::uint8_t opcode, std::uint32_t lba, std::uint16_t count) {
+    Request r = Cdb10(ha, id, dir, length, buffer, opcode);
+    PutBe32(&r.cdb[2], lba);
+    PutBe16(&r.cdb[7], count);
+    return r;
+}
+
+}  // namespace
+
+int TestUnitReady(std::uint8_t ha, std::uint8_t id) {
+    return Issue(ProbeStep, nullptr, Cdb6(ha, id, Dir::None, 0, nullptr, 0x00));
+}
+
+int Inquiry6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer80) {
+    return Issue(ExecScsiCmd, "Inquiry(6)", Cdb6(ha, id, Dir::In, 80, buffer80, 0x12, 0, 0, 0, 80));
+}
+
+int GetSer10(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer12) {
+    Request r = Cdb10(ha, id, Dir::In, 12, buffer12, 0xF9, 0x03);
+    r.cdb[2] = 0x01;
+    return Issue(ExecScsiCmd, "GetSer(10)", r);
+}
+
+int StartStopUnit(std::uint8_t ha, std::uint8_t id, std::uint8_t start) {
+    return Issue(ExecScsiCmdLong, "Start/Stop Unit", Cdb6(ha, id, Dir::None, 0, nullptr, 0x1B, 0, 0, 0, start));
+}
+
+int ReadCapacity10(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer8) {
+    return Issue(ExecScsiCmd, "Read Capacity", Cdb10(ha, id, Dir::In, 8, buffer8, 0x25));
+}
+
+int ReadDefectData10(std::uint8_t ha, std::uint8_t id, std::uint16_t grownList, std::uint8_t* buffer4) {
+    Request r = Cdb10(ha, id, Dir::In, 4, buffer4, 0x37);
+    r.cdb[2] = grownList != 0 ? 0x0D : 0x15;
+    r.cdb[8] = 4;
+    return Issue(ExecScsiCmdLong, "ReadDefectData", r);
+}
+
+int FactorySet10(std::uint8_t ha, std::uint8_t id, int on) {
+    const char* key = on == 1 ? TAMRO_FACTORY_ON_KEY : TAMRO_FACTORY_OFF_KEY;
+    Request r = Cdb10(ha, id, Dir::None, 0, nullptr, 0xF0);
+    for (int i = 0; i < 7; ++i) r.cdb[2 + i] = static_cast<std::uint8_t>(key[i]);
+    return Issue(ExecScsiCmd, on == 1 ? "Factory Set(10)" : "Factory ReSet(10)", r);
+}
+
+int GetHsp10(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer30) {
+    Request r = Cdb10(ha, id, Dir::In, 30, buffer30, 0xF9, 0x02);
+    r.cdb[2] = 0x01;
+    return Issue(ExecScsiCmd, "GetHsp(10)", r);
+}
+
+int GetLog10(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer32768) {
+    Request r = Cdb10(ha, id, Dir::In, 32768, buffer32768, 0xFD);
+    r.cdb[8] = 0x0D;
+    return Issue(ExecScsiCmd, "GetLog(10)", r);
+}
+
+int WriteSpecial(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uint16_t cylinder,
+                 std::uint8_t head, std::uint16_t sector, std::uint8_t count) {
+    Request r = Cdb10(ha, id, Dir::Out, static_cast<std::uint32_t>(count) * 512, buffer, 0xFA);
+    PutBe16(&r.cdb[2], cylinder);
+    r.cdb[4] = static_cast<std::uint8_t>((head & 0x3F) | ((sector >> 2) & 0xC0));
+    r.cdb[5] = static_cast<std::uint8_t>(sector);
+    r.cdb[7] = count;
+    return Issue(ExecScsiCmdSpecialWrite, "Write Special", r);
+}
+
+int Rezero6(std::uint8_t ha, std::uint8_t id) {
+    return Issue(ExecScsiCmd, "Rezero(6)", Cdb6(ha, id, Dir::None, 0, nullptr, 0x01));
+}
+
+int Seek10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba) {
+    Request r = Cdb10(ha, id, Dir::None, 0, nullptr, 0x2B);
+    PutBe32(&r.cdb[2], lba);
+    return Issue(ExecScsiCmd, "Seek(10)", r);
+}
+
+int Read10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
+           std::uint16_t count, std::uint8_t* buffer) {
+    return Issue(ExecScsiCmd, "Read(10)", BlockCdb(ha, id, Dir::In, blockSize * count, buffer, 0x28, lba, count));
+}
+
+int Write10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
+            std::uint16_t count, std::uint8_t* buffer) {
+    return Issue(ExecScsiCmd, "Write(10)", BlockCdb(ha, id, Dir::Out, blockSize * count, buffer, 0x2A, lba, count));
+}
+
+int Verify10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint16_t count) {
+    return Issue(ExecScsiCmd, "Verify", BlockCdb(ha, id, Dir::None, 0, nullptr, 0x2F, lba, count));
+}
+
+int ModeSense6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uint8_t page,
+               std::uint32_t allocationLength) {
+    return Issue(ExecScsiCmd, "Mode Sense",
+                 Cdb6(ha, id, Dir::In, allocationLength, buffer, 0x1A, 0x08, page, 0,
+                      static_cast<std::uint8_t>(allocationLength)));
+}
+
+int ModeSelect6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uint32_t length) {
+    return Issue(ExecScsiCmd, "Mode Select",
+                 Cdb6(ha, id, Dir::Out, length, buffer, 0x15, 0x10, 0, 0, static_cast<std::uint8_t>(length)));
+}
+
+int WriteBuffer(std::uint8_t ha, std::uint8_t id, std::uint32_t length, std::uint32_t offset) {
+    // Never send bytes from beyond the image buffer.
+    if (offset > kMicrocodeCapacity || length > kMicrocodeCapacity - offset) {
+        std::strcpy(CurrentFailureFields().lastError, "Error: Write Buffer: Invalid Length.");
+        *CurrentFailureFields().errorKind = kErrorTransport;
+        return -1;
+    }
+    Request r = Cdb10(ha, id, Dir::Out, length, microcodeImage + offset, 0x3B, 0x05);
+    PutBe24(&r.cdb[3], offset);
+    PutBe24(&r.cdb[6], length);
+    return Issue(ExecScsiCmdDownload, "Write Buffer", r);
+}
+
+}  // namespace tamro

@@ -1,0 +1,47 @@
+// One function per SCSI command the program sends, each with its fixed CDB.
+//
+// Every function takes the host adapter and the target ID first and returns
+// 0 for success or -1 for failure, with the message and errorKind already in
+// the current drive slot. Buffers belong to the caller and hold at least the
+// transfer length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tamro {
+
+constexpr std::size_t kMicrocodeCapacity = 524288;
+
+// The microcode file as loaded; WriteBuffer sends slices of it.
+extern std::uint8_t microcodeImage[kMicrocodeCapacity];
+extern std::int32_t microcodeLength;
+
+// The probe: 0 ready, 1 CHECK CONDITION, 8 BUSY, -1 anything else. It never
+// writes into the slot.
+int TestUnitReady(std::uint8_t ha, std::uint8_t id);
+
+int Inquiry6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer80);
+int GetSer10(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer12);
+int StartStopUnit(std::uint8_t ha, std::uint8_t id, std::uint8_t start);
+int ReadCapacity10(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer8);
+int ReadDefectData10(std::uint8_t ha, std::uint8_t id, std::uint16_t grownList, std::uint8_t* buffer4);
+int FactorySet10(std::uint8_t ha, std::uint8_t id, int on);
+int GetHsp10(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer30);
+int GetLog10(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer32768);
+int WriteSpecial(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uint16_t cylinder,
+                 std::uint8_t head, std::uint16_t sector, std::uint8_t count);
+int Rezero6(std::uint8_t ha, std::uint8_t id);
+int Seek10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba);
+int Read10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
+           std::uint16_t count, std::uint8_t* buffer);
+int Write10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
+            std::uint16_t count, std::uint8_t* buffer);
+int Verify10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint16_t count);
+int ModeSense6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uint8_t page,
+               std::uint32_t allocationLength);
+int ModeSelect6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uint32_t length);
+// Sends `length` bytes of microcodeImage from `offset` on.
+int WriteBuffer(std::uint8_t ha, std::uint8_t id, std::uint32_t length, std::uint32_t offset);
+
+}  // namespace tamro

@@ -1,0 +1,127 @@
+// The platform stand-ins: module loading, the completion event, time texts.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <clocale>
+#include <thread>
+
+#include <unistd.h>
+
+#include "platform/completion_event.h"
+#include "platform/dynamic_library.h"
+#include "platform/time_text.h"
+
+namespace tamro::test {
+namespace {
+
+using namespace std::chrono;
+using platform::WaitResult;
+
+TEST(ModuleLoading, FindsTheLibraryBesideTheExecutable) {
+    platform::ModuleHandle m = platform::LoadModule("wnaspi32");
+    ASSERT_NE(m, nullptr);
+    EXPECT_NE(platform::FindEntryPoint(m, "GetASPI32SupportInfo"), nullptr);
+    EXPECT_NE(platform::FindEntryPoint(m, "SendASPI32Command"), nullptr);
+    EXPECT_EQ(platform::FindEntryPoint(m, "NoSuchEntryPoint"), nullptr);
+    platform::ReleaseModule(m);
+    EXPECT_EQ(platform::LoadModule("no_such_module_anywhere"), nullptr);
+    EXPECT_EQ(platform::FindEntryPoint(nullptr, "SendASPI32Command"), nullptr);
+    EXPECT_FALSE(platform::ExecutableFolder().empty());
+}
+
+TEST(CompletionEventTest, StartsClearAndTimesOutNoEarlierThanAsked) {
+    auto e = platform::CreateCompletionEvent();
+    ASSERT_TRUE(e);
+    for (std::uint32_t ms : {0u, 1u, 15u}) {
+        const auto start = steady_clock::now();
+        EXPECT_EQ(e->Wait(ms), WaitResult::TimedOut);
+        EXPECT_GE(steady_clock::now() - start, milliseconds(ms));
+    }
+}
+
+TEST(CompletionEventTest, ResetsItselfAfterAWait) {
+    auto e = platform::CreateCompletionEvent();
+    ASSERT_TRUE(e->Signal());
+    ASSERT_TRUE(e->Signal());  // two completions before the wait still count once
+    EXPECT_EQ(e->Wait(0), WaitResult::Signalled);
+    EXPECT_EQ(e->Wait(0), WaitResult::TimedOut);
+}
+
+TEST(CompletionEventTest, ResetDropsAPendingSignal) {
+    auto e = platform::CreateCompletionEvent();
+    EXPECT_TRUE(e->Reset());
+    e->Signal();
+    EXPECT_TRUE(e->Reset());
+    EXPECT_EQ(e->Wait(0), WaitResult::TimedOut);
+}
+
+TEST(CompletionEventTest, ALibraryCompletesByWritingOneToTheHandle) {
+    auto e = platform::CreateCompletionEvent();
+    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(e->Handle()));
+    std::thread library([fd] {
+        std::this_thread::sleep_for(milliseconds(20));
+        const std::uint64_t one = 1;
+        ASSERT_EQ(write(fd, &one, sizeof one), 8);
+    });
+    const auto start = steady_clock::now();
+    EXPECT_EQ(e->Wait(5000), WaitResult::Signalled);
+    EXPECT_LT(steady_clock::now() - start, milliseconds(4000));
+    library.join();
+}
+
+TEST(CompletionEventTest, AWaiterThatLosesTheRaceKeepsWaiting) {
+    auto e = platform::CreateCompletionEvent();
+    // Both waiters see the one signal; the one that loses the read must go on
+    // waiting for its own time-out, neither blocking past it nor failing.
+    WaitResult results[2];
+    steady_clock::duration took[2];
+    auto waiter = [&](int i) {
+        const auto start = steady_clock::now();
+        results[i] = e->Wait(300);
+        took[i] = steady_clock::now() - start;
+    };
+    std::thread a(waiter, 0), b(waiter, 1);
+    std::this_thread::sleep_for(milliseconds(30));
+    e->Signal();
+    a.join();
+    b.join();
+    const int winner = results[0] == WaitResult::Signalled ? 0 : 1;
+    EXPECT_EQ(results[winner], WaitResult::Signalled);
+    EXPECT_EQ(results[1 - winner], WaitResult::TimedOut);
+    EXPECT_GE(took[1 - winner], milliseconds(300));
+    EXPECT_LT(took[1 - winner], milliseconds(3000));
+}
+
+TEST(TimeText, IsTwentyFourCharactersWithEnglishNames) {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 8;
+    t.tm_wday = 2;
+    t.tm_hour = 2;
+    t.tm_min = 5;
+    t.tm_sec = 9;
+    EXPECT_EQ(platform::FormatTimeText(t), "Tue Dec 08 02:05:09 2026");
+    t.tm_mon = 0;
+    t.tm_mday = 31;
+    t.tm_wday = 0;
+    t.tm_hour = 23;
+    t.tm_year = 1999 - 1900;
+    EXPECT_EQ(platform::FormatTimeText(t), "Sun Jan 31 23:05:09 1999");
+}
+
+TEST(TimeText, LocalTimeIgnoresTheLocale) {
+    std::setlocale(LC_ALL, "");
+    const std::string text = platform::LocalTimeText(std::time_t{0});
+    std::setlocale(LC_ALL, "C");
+    ASSERT_EQ(text.size(), 24u);
+    EXPECT_NE(std::string("SunMonTueWedThuFriSat").find(text.substr(0, 3)), std::string::npos);
+    EXPECT_EQ(text[3], ' ');
+    EXPECT_EQ(text[7], ' ');
+    EXPECT_EQ(text[13], ':');
+    EXPECT_EQ(text[16], ':');
+    EXPECT_EQ(platform::LocalTimeText().size(), 24u);
+}
+
+}  // namespace
+}  // namespace tamro::test
