@@ -3,25 +3,20 @@
 #include "discovery/scan.h"
 
 #include "sim_fixture.h"
+#include "ui/window_model.h"
 
 namespace tamro::test {
 namespace {
-
-std::string errorLineText;
-void CaptureErrorLine(const char* text) { errorLineText = text; }
 
 class Scan : public SimBus {
 protected:
     void SetUp() override {
         SimBus::SetUp();
         sim_clear_bus();
-        errorLineText.clear();
-        SetScanErrorLine(CaptureErrorLine);
+        ui::Form().Reset();
     }
-    void TearDown() override {
-        SetScanErrorLine(nullptr);
-        SimBus::TearDown();
-    }
+
+    static std::string ErrorLine() { return ui::Form().Caption(ui::ControlId::error); }
 
     static int Adapter(int targets = 8, int ownId = 7) { return sim_add_adapter("SIMASPI", "SCAN", targets, ownId); }
 
@@ -79,7 +74,7 @@ TEST_F(Scan, AHealthyDriveFillsItsSlotInCommandOrder) {
 TEST_F(Scan, NoHostAdapterIsNotAFailure) {
     EXPECT_EQ(ScanBuses(), 0);
     EXPECT_EQ(driveCount, 0);
-    EXPECT_EQ(errorLineText, "");
+    EXPECT_EQ(ErrorLine(), "");
 }
 
 TEST_F(Scan, AnAdapterReportingNoTargetCountIsScannedForEight) {
@@ -320,18 +315,18 @@ TEST_F(Scan, BindingFailuresGoToTheErrorLine) {
     testing::ReleaseAspiBinding();
     testing::SetAspiModuleName("wnaspi32_not_installed");
     EXPECT_EQ(ScanBuses(), -1);
-    EXPECT_EQ(errorLineText, " ASPI, LoadLibraryEx(wnaspi32) failed!!");
+    EXPECT_EQ(ErrorLine(), " ASPI, LoadLibraryEx(wnaspi32) failed!!");
     testing::SetAspiModuleName("wnaspi_no_send_command");
     EXPECT_EQ(ScanBuses(), -1);
-    EXPECT_EQ(errorLineText, "ASPI,GetProcAddress(SendASPI32Com)failed");
+    EXPECT_EQ(ErrorLine(), "ASPI,GetProcAddress(SendASPI32Com)failed");
     testing::SetAspiModuleName("wnaspi_no_support_info");
     EXPECT_EQ(ScanBuses(), -1);
-    EXPECT_EQ(errorLineText, "ASPI,GetProcAddress(GetASPI32Sup)failed");
+    EXPECT_EQ(ErrorLine(), "ASPI,GetProcAddress(GetASPI32Sup)failed");
     testing::SetAspiModuleName("wnaspi32");
 
     sim_set_support_status(0x00);
     EXPECT_EQ(ScanBuses(), -1);
-    EXPECT_EQ(errorLineText, "                   Can't ASPI Init Error.");
+    EXPECT_EQ(ErrorLine(), "                   Can't ASPI Init Error.");
     sim_set_support_status(SS_COMP);
 }
 
@@ -343,7 +338,7 @@ TEST_F(Scan, AFailedAdapterInquiryStopsTheScanButKeepsWhatWasFound) {
     sim_add_disk(1, 0, &c);
     sim_set_adapter_invalid(1, 1);
     EXPECT_EQ(ScanBuses(), -1);
-    EXPECT_EQ(errorLineText, "                   Can't get HA-Inquiry.");
+    EXPECT_EQ(ErrorLine(), "                   Can't get HA-Inquiry.");
     EXPECT_EQ(driveCount, 1);
     EXPECT_STREQ(DriveTable[0].serialNumber, "SER00001");
 }

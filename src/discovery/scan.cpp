@@ -2,20 +2,20 @@
 
 #include <array>
 #include <cstring>
+#include <thread>
 
 #include "discovery/drive_table.h"
 #include "transport/aspi.h"
 #include "transport/commands.h"
+#include "ui/window_model.h"
 
 namespace tamro {
 
 namespace {
 
-ErrorLineWriter errorLine = nullptr;
+using ui::ControlId;
 
-void ShowError(const char* text) {
-    if (errorLine != nullptr) errorLine(text);
-}
+void ShowError(const char* text) { ui::Form().SetCaption(ControlId::error, text); }
 
 constexpr char kInitialComment[] = "Initial status for comment.";
 constexpr char kNotHalcyon[] = "This drive is not HALCYON disk series.";
@@ -96,8 +96,6 @@ void ProbeTarget(std::uint8_t ha, std::uint8_t id) {
 
 }  // namespace
 
-void SetScanErrorLine(ErrorLineWriter writer) { errorLine = writer; }
-
 int VendorClassOf(const std::uint8_t* inquiry) {
     if (Equals(inquiry + 25, "SUN")) return kVendorSun;
     if (Equals(inquiry + 8, "COMPAQ")) return kVendorCompaq;
@@ -167,6 +165,29 @@ int ScanBuses() {
         }
     }
     return 0;
+}
+
+}  // namespace tamro
+
+namespace tamro {
+
+void Startthread::Start() { std::thread(&Startthread::Execute).detach(); }
+
+void Startthread::Execute() {
+    ScanBuses();
+    const int result = ScanBuses();
+    ui::WindowModel& form = ui::Form();
+    if (result == -1) {
+        form.Show(ControlId::ALARM);
+        form.Show(ControlId::error);
+        form.Enable(ControlId::OK);
+        form.Hide(ControlId::WAIT);
+    } else {
+        form.Hide(ControlId::ALARM);
+        form.Hide(ControlId::WAIT);
+        form.Enable(ControlId::accept);
+        form.Enable(ControlId::cancel);
+    }
 }
 
 }  // namespace tamro

@@ -6,13 +6,9 @@
 
 namespace tamro {
 
-// Where the scan shows a binding or host adapter failure (the window's
-// error line). Until one is installed the text goes nowhere.
-using ErrorLineWriter = void (*)(const char* text);
-void SetScanErrorLine(ErrorLineWriter writer);
-
 // The whole scan: 0 when it ran to its end, found drives or not; -1 when the
-// binding or a host adapter inquiry failed (message already on the error line).
+// binding or a host adapter inquiry failed (message already in the window's
+// error line, the `error` label).
 int ScanBuses();
 
 // Vendor class and log layout of the drive at ha/id from its INQUIRY data,
@@ -24,5 +20,19 @@ int LogLayoutOf(std::uint16_t generation);
 
 // Vendor class from INQUIRY data: the first matching test wins.
 int VendorClassOf(const std::uint8_t* inquiry);
+
+}  // namespace tamro
+
+namespace tamro {
+
+// The scan worker: two scans in a row, the second decides, then the window
+// shows the disclaimer's buttons or the failure.
+class Startthread {
+public:
+    // Starts the worker at once; nobody keeps or waits for it.
+    static void Start();
+    // The worker's body.
+    static void Execute();
+};
 
 }  // namespace tamro

@@ -16,15 +16,21 @@ std::string FormatTimeText(const std::tm& t) {
     return text;
 }
 
-std::string LocalTimeText(std::time_t when) {
+namespace {
+std::tm LocalCalendarTime(std::time_t when) {
     std::tm t{};
 #ifdef _WIN32
     localtime_s(&t, &when);
 #else
     localtime_r(&when, &t);
 #endif
-    return FormatTimeText(t);
+    return t;
 }
+}  // namespace
+
+std::string LocalTimeText(std::time_t when) { return FormatTimeText(LocalCalendarTime(when)); }
+
+std::tm LocalCalendarTime() { return LocalCalendarTime(std::time(nullptr)); }
 
 std::string LocalTimeText() { return LocalTimeText(std::time(nullptr)); }
 

@@ -11,6 +11,9 @@ namespace tamro::platform {
 std::string FormatTimeText(const std::tm& t);
 
 std::string LocalTimeText(std::time_t when);
+
+// The local calendar time now.
+std::tm LocalCalendarTime();
 std::string LocalTimeText();  // now
 
 }  // namespace tamro::platform

@@ -1,0 +1,432 @@
+#include "ui/qt/form_view.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStringList>
+#include <QThread>
+
+namespace tamro::ui::qt {
+
+namespace {
+
+// A frame every 16 ms at most for ordinary changes; a repaint request is
+// served at once unless the previous flush was less than this long ago.
+constexpr int kFrameMs = 16;
+constexpr int kMinRepaintGapMs = 8;
+
+FormView* g_instance = nullptr;
+
+QColor ToQColor(Rgb c) { return QColor(c.r, c.g, c.b); }
+
+// The model decides the checked state: a click only reports to it.
+class ModelCheckBox final : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    void nextCheckState() override {}
+};
+
+class ModelRadioButton final : public QRadioButton {
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    void nextCheckState() override {}
+};
+
+Qt::Alignment ToQt(Align a) {
+    switch (a) {
+        case Align::Center: return Qt::AlignCenter;
+        case Align::Right: return Qt::AlignRight | Qt::AlignVCenter;
+        case Align::Left: break;
+    }
+    return Qt::AlignLeft | Qt::AlignVCenter;
+}
+
+void ApplyEdge(QFrame* frame, Edge edge) {
+    switch (edge) {
+        case Edge::None: frame->setFrameStyle(QFrame::NoFrame); break;
+        case Edge::Raised: frame->setFrameStyle(QFrame::WinPanel | QFrame::Raised); break;
+        case Edge::Lowered: frame->setFrameStyle(QFrame::WinPanel | QFrame::Sunken); break;
+    }
+}
+
+// Texts arrive with the CR LF line ends the logs use.
+QString DisplayText(const std::string& text) {
+    QString s = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    s.remove(QLatin1Char('\r'));
+    return s;
+}
+
+// "desc|pattern|desc|pattern" as Qt's "desc (pattern);;..." list.
+QString ToQtFilter(std::string_view filter) {
+    const QStringList parts = QString::fromLatin1(filter.data(), static_cast<qsizetype>(filter.size()))
+                                  .split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        entries << (parts[i] == parts[i + 1] ? parts[i] : parts[i] + " (" + parts[i + 1] + ")");
+    }
+    return entries.join(";;");
+}
+
+}  // namespace
+
+FormView::FormView(WindowModel& model, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      model_(model) {
+    frameTimer_.setSingleShot(true);
+    connect(&frameTimer_, &QTimer::timeout, this, [this] { FlushAt(false); });
+    sinceFlush_.start();
+
+    // Listen first, then read everything: a change made in between is both
+    // in the full read and pending, and applying it twice is harmless.
+    model_.SetChangeListener([this](bool urgent) { OnModelChanged(urgent); });
+    model_.TakeChanges();
+    Build();
+    model_.SetFileChooser([this](const FileRequest& request) { return ChooseFile(request); });
+
+    move(screen()->geometry().topLeft());
+    g_instance = this;
+}
+
+FormView::~FormView() {
+    if (g_instance == this) g_instance = nullptr;
+    model_.SetFileChooser(nullptr);
+    model_.SetChangeListener(nullptr);  // waits for a worker's wake in flight
+}
+
+FormView* FormView::Instance() { return g_instance; }
+
+void FormView::Build() {
+    QFont base(QString::fromLatin1(kDefaultFontFamily.data(), static_cast<qsizetype>(kDefaultFontFamily.size())));
+    base.setPixelSize(kDefaultFontPixelSize);
+    setFont(base);
+    setFixedSize(kClientWidth, kClientHeight);
+    setAutoFillBackground(true);
+    widgets_[IndexOf(ControlId::TForm1)] = this;
+
+    // The table lists every container before what it holds.
+    for (std::size_t i = 1; i < kControlCount; ++i) {
+        const ControlSpec& spec = Spec(ControlAt(i));
+        widgets_[i] = Create(spec, widgets_[IndexOf(spec.parent)]);
+    }
+
+    const auto states = model_.AllStates();
+    for (std::size_t i = 0; i < kControlCount; ++i) Apply(ControlAt(i), states[i], true);
+}
+
+QWidget* FormView::Create(const ControlSpec& spec, QWidget* parent) {
+    QWidget* w = nullptr;
+    const ControlId id = spec.id;
+    switch (spec.kind) {
+        case ControlKind::Form:
+        case ControlKind::FileDialog:
+            return nullptr;
+        case ControlKind::Panel: {
+            auto* frame = new QFrame(parent);
+            ApplyEdge(frame, spec.edge);
+            w = frame;
+            break;
+        }
+        case ControlKind::Header: {
+            auto* frame = new QFrame(parent);
+            frame->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+            w = frame;
+            break;
+        }
+        case ControlKind::Bevel: {
+            auto* frame = new QFrame(parent);
+            ApplyEdge(frame, spec.edge);
+            frame->setAttribute(Qt::WA_TransparentForMouseEvents);
+            w = frame;
+            break;
+        }
+        case ControlKind::GroupBox:
+            w = new QGroupBox(parent);
+            break;
+        case ControlKind::Label: {
+            auto* label = new QLabel(parent);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(ToQt(spec.align));
+            label->setWordWrap(spec.wordWrap);
+            ApplyEdge(label, spec.edge);
+            w = label;
+            break;
+        }
+        case ControlKind::Button:
+            w = new QPushButton(parent);
+            break;
+        case ControlKind::CheckBox:
+            w = new ModelCheckBox(parent);
+            break;
+        case ControlKind::RadioButton: {
+            auto* radio = new ModelRadioButton(parent);
+            radio->setAutoExclusive(false);  // the model keeps the group
+            w = radio;
+            break;
+        }
+        case ControlKind::ProgressBar: {
+            auto* bar = new QProgressBar(parent);
+            bar->setTextVisible(false);  // the label beside it shows the value
+            w = bar;
+            break;
+        }
+        case ControlKind::Image: {
+            auto* label = new QLabel(parent);
+            label->setPixmap(QPixmap::fromImage(DrawEmblem()));
+            label->setScaledContents(true);
+            w = label;
+            break;
+        }
+    }
+
+    const QString name = QString::fromLatin1(ControlName(id).data(), static_cast<qsizetype>(ControlName(id).size()));
+    w->setObjectName(name);
+    w->setAccessibleName(name);
+    w->setAccessibleDescription(name);
+    w->setGeometry(spec.bounds.x, spec.bounds.y, spec.bounds.width, spec.bounds.height);
+    if (spec.color) {
+        QPalette p = w->palette();
+        p.setColor(QPalette::Window, ToQColor(*spec.color));
+        w->setPalette(p);
+        w->setAutoFillBackground(true);
+    }
+    if (spec.font.pixelSize != 0 || spec.font.bold || spec.font.italic) {
+        QFont f = w->font();
+        if (spec.font.pixelSize != 0) f.setPixelSize(spec.font.pixelSize);
+        f.setBold(spec.font.bold);
+        f.setItalic(spec.font.italic);
+        w->setFont(f);
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        connect(button, &QAbstractButton::clicked, this, [this, id] { OperatorInput(id); });
+    }
+    return w;
+}
+
+void FormView::Apply(ControlId id, const ControlState& state, bool force) {
+    const std::size_t i = IndexOf(id);
+    ControlState& shown = shown_[i];
+    QWidget* w = widgets_[i];
+    if (w == nullptr) {
+        shown = state;
+        return;
+    }
+    const ControlKind kind = Spec(id).kind;
+    const QSignalBlocker blocker(w);
+
+    if (force || shown.caption != state.caption) {
+        const QString text = DisplayText(state.caption);
+        switch (kind) {
+            case ControlKind::Form: setWindowTitle(text); break;
+            case ControlKind::Label: static_cast<QLabel*>(w)->setText(text); break;
+            case ControlKind::Button:
+            case ControlKind::CheckBox:
+            case ControlKind::RadioButton: static_cast<QAbstractButton*>(w)->setText(text); break;
+            case ControlKind::GroupBox: static_cast<QGroupBox*>(w)->setTitle(text); break;
+            default: break;
+        }
+    }
+    if (force || shown.fontColor != state.fontColor) {
+        // Set on every widget, so that no control inherits its container's
+        // colour; the disabled group keeps the style's grey.
+        QPalette p = w->palette();
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            p.setColor(group, QPalette::WindowText, ToQColor(state.fontColor));
+            p.setColor(group, QPalette::ButtonText, ToQColor(state.fontColor));
+        }
+        w->setPalette(p);
+    }
+    // The window itself is shown and closed by the program's start-up.
+    if ((force || shown.visible != state.visible) && kind != ControlKind::Form) w->setVisible(state.visible);
+    if (force || shown.enabled != state.enabled) w->setEnabled(state.enabled);
+    if ((force || shown.checked != state.checked) &&
+        (kind == ControlKind::CheckBox || kind == ControlKind::RadioButton)) {
+        static_cast<QAbstractButton*>(w)->setChecked(state.checked);
+    }
+    if (kind == ControlKind::ProgressBar &&
+        (force || shown.position != state.position || shown.maximum != state.maximum)) {
+        auto* bar = static_cast<QProgressBar*>(w);
+        bar->setRange(0, state.maximum);
+        bar->setValue(state.position);
+    }
+    shown = state;
+}
+
+void FormView::OperatorInput(ControlId id) {
+    model_.OperatorClick(id);
+    // What the handler changed, and the box the model may have refused to
+    // toggle, are shown before the next input.
+    Flush();
+    if (const auto kind = Spec(id).kind; kind == ControlKind::CheckBox || kind == ControlKind::RadioButton) {
+        auto* button = static_cast<QAbstractButton*>(widgets_[IndexOf(id)]);
+        const QSignalBlocker blocker(button);
+        button->setChecked(shown_[IndexOf(id)].checked);
+    }
+}
+
+void FormView::OnModelChanged(bool urgent) {
+    if (QThread::currentThread() == thread()) {
+        // A handler or a scan on the window's own thread: the event loop may
+        // not run until it ends, so a repaint request paints right here.
+        if (urgent && !flushing_ && sinceFlush_.elapsed() >= kMinRepaintGapMs) {
+            FlushAt(true);
+        } else {
+            ScheduleFrame(kFrameMs);
+        }
+        return;
+    }
+    std::atomic<bool>& posted = urgent ? urgentPosted_ : wakePosted_;
+    if (posted.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, urgent] {
+            if (urgent) {
+                urgentPosted_.store(false);
+                FlushSoon();
+            } else {
+                wakePosted_.store(false);
+                ScheduleFrame(kFrameMs);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void FormView::ScheduleFrame(int delayMs) {
+    if (!frameTimer_.isActive() || frameTimer_.remainingTime() > delayMs) frameTimer_.start(delayMs);
+}
+
+void FormView::FlushSoon() {
+    const qint64 since = sinceFlush_.elapsed();
+    if (since >= kMinRepaintGapMs) {
+        FlushAt(false);
+    } else {
+        ScheduleFrame(static_cast<int>(kMinRepaintGapMs - since));
+    }
+}
+
+void FormView::Flush() { FlushAt(false); }
+
+void FormView::FlushAt(bool paintNow) {
+    if (flushing_) return;
+    flushing_ = true;
+    frameTimer_.stop();
+    Changes changes = model_.TakeChanges();
+    sinceFlush_.restart();
+    if (!changes.controls.empty()) ++appliedBatches_;
+    for (const ControlUpdate& update : changes.controls) {
+        Apply(update.id, update.state, false);
+        if (paintNow) {
+            QWidget* w = widgets_[IndexOf(update.id)];
+            if (w != nullptr && w->isVisible()) w->repaint();
+        }
+    }
+    if (changes.focus) {
+        if (QWidget* w = widgets_[IndexOf(*changes.focus)]) w->setFocus(Qt::OtherFocusReason);
+    }
+    if (changes.close) {
+        // Not from inside a flush: closing runs the model's Closed handler.
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
+    flushing_ = false;
+}
+
+void FormView::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    model_.WindowClosed();
+}
+
+std::optional<std::string> FormView::ChooseFile(const FileRequest& request) {
+    if (QThread::currentThread() != thread()) {
+        std::optional<std::string> chosen;
+        QMetaObject::invokeMethod(
+            this, [&] { chosen = ChooseFile(request); }, Qt::BlockingQueuedConnection);
+        return chosen;
+    }
+    QFileDialog dialog(this, QString::fromLatin1(request.title.data(), static_cast<qsizetype>(request.title.size())),
+                       QString::fromLocal8Bit(request.initialFolder.data(),
+                                              static_cast<qsizetype>(request.initialFolder.size())),
+                       ToQtFilter(request.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);  // a typed name need not exist
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front().toLocal8Bit().toStdString();
+}
+
+QImage DrawEmblem() {
+    QImage image(kImagePictureWidth, kImagePictureHeight, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    QLinearGradient sky(0, 0, 0, kImagePictureHeight);
+    sky.setColorAt(0, QColor(0, 0, 128));
+    sky.setColorAt(1, QColor(0, 32, 72));
+    p.fillRect(image.rect(), sky);
+
+    // A drive seen from above: casing, platter, spindle and actuator arm.
+    p.setPen(QPen(QColor(60, 60, 60), 1));
+    p.setBrush(QColor(150, 150, 155));
+    p.drawRoundedRect(QRectF(4, 4, 44, 44), 4, 4);
+    QRadialGradient platter(24, 24, 18, 18, 18);
+    platter.setColorAt(0, QColor(245, 245, 250));
+    platter.setColorAt(1, QColor(160, 165, 180));
+    p.setBrush(platter);
+    p.drawEllipse(QPointF(24, 24), 17, 17);
+    p.setBrush(QColor(90, 90, 95));
+    p.drawEllipse(QPointF(24, 24), 4, 4);
+    p.setPen(QPen(QColor(40, 40, 40), 3, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(42, 42), QPointF(30, 17));
+    p.setBrush(QColor(40, 40, 40));
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QPointF(42, 42), 3.5, 3.5);
+
+    // A green trace for a drive that passed.
+    p.setPen(QPen(QColor(0, 200, 0), 2));
+    QPainterPath trace;
+    trace.moveTo(54, 40);
+    trace.lineTo(64, 40);
+    trace.lineTo(68, 32);
+    trace.lineTo(73, 46);
+    trace.lineTo(78, 36);
+    trace.lineTo(101, 36);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(trace);
+
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(13);
+    font.setBold(true);
+    font.setItalic(true);
+    p.setFont(font);
+    p.setPen(QColor(255, 255, 255));
+    p.drawText(QRectF(50, 4, 54, 22), Qt::AlignCenter, QStringLiteral("TAMRO"));
+    p.end();
+    // A 256-colour picture, as the window description has it.
+    return image.convertToFormat(QImage::Format_Indexed8);
+}
+
+bool RenderToPng(FormView& view, const QString& path) {
+    view.Flush();
+    return view.grab().save(path, "PNG");
+}
+
+bool RenderToPng(const std::string& path) {
+    FormView* view = FormView::Instance();
+    return view != nullptr && RenderToPng(*view, QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size())));
+}
+
+}  // namespace tamro::ui::qt

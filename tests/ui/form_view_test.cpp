@@ -1,0 +1,376 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QFileInfo>
+#include <QImage>
+#include <QLineEdit>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "ui/qt/form_view.h"
+
+namespace tamro::ui::qt {
+namespace {
+
+// Runs the event loop until done() holds or the time is up.
+template <class Done>
+bool WaitUntil(Done done, int timeoutMs = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+QColor Ink(QWidget* w) { return w->palette().color(QPalette::Active, QPalette::WindowText); }
+
+class FormViewTest : public testing::Test {
+protected:
+    void SetUp() override { view = std::make_unique<FormView>(model); }
+
+    void ShowWindow() {
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+
+    template <class W>
+    W* Get(ControlId id) {
+        auto* w = qobject_cast<W*>(view->Widget(id));
+        EXPECT_NE(w, nullptr) << ControlName(id);
+        return w;
+    }
+
+    void ClickCheckBox(ControlId id) {
+        auto* box = Get<QCheckBox>(id);
+        QStyleOptionButton option;
+        option.initFrom(box);
+        const QRect clickRect = box->style()->subElementRect(QStyle::SE_CheckBoxClickRect, &option, box);
+        ASSERT_FALSE(clickRect.isEmpty());
+        QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, clickRect.center());
+    }
+
+    WindowModel model;
+    std::unique_ptr<FormView> view;
+};
+
+TEST_F(FormViewTest, WindowIsFixedTitledAndAtTheTopLeft) {
+    ShowWindow();
+    EXPECT_EQ(view->size(), QSize(620, 409));
+    EXPECT_EQ(view->minimumSize(), QSize(620, 409));
+    EXPECT_EQ(view->maximumSize(), QSize(620, 409));
+    EXPECT_EQ(view->windowTitle(), "TAMRO");
+    EXPECT_EQ(view->font().family(), "Arial");
+
+    const Qt::WindowFlags flags = view->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+
+    EXPECT_EQ(view->pos(), QPoint(0, 0));
+    EXPECT_EQ(view->frameGeometry().topLeft(), QPoint(0, 0));
+}
+
+TEST_F(FormViewTest, EveryControlIsAWidgetCarryingItsName) {
+    std::set<QWidget*> distinct;
+    for (std::size_t i = 1; i < kControlCount; ++i) {
+        const ControlSpec& spec = Spec(ControlAt(i));
+        const QString name = QString::fromLatin1(ControlName(spec.id).data(), ControlName(spec.id).size());
+        SCOPED_TRACE(name.toStdString());
+        QWidget* w = view->Widget(spec.id);
+        if (spec.kind == ControlKind::FileDialog) {
+            EXPECT_EQ(w, nullptr);
+            continue;
+        }
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(distinct.insert(w).second);
+        EXPECT_EQ(w->accessibleDescription(), name);
+        EXPECT_EQ(w->objectName(), name);
+        EXPECT_EQ(view->findChild<QWidget*>(name), w);
+        EXPECT_EQ(w->parentWidget(), view->Widget(spec.parent));
+        EXPECT_EQ(w->geometry(), QRect(spec.bounds.x, spec.bounds.y, spec.bounds.width, spec.bounds.height));
+        EXPECT_EQ(w->isHidden(), !spec.visible);
+        EXPECT_EQ(w->testAttribute(Qt::WA_ForceDisabled), !spec.enabled);
+
+        switch (spec.kind) {
+            case ControlKind::Label:
+                EXPECT_EQ(qobject_cast<QLabel*>(w)->text().toStdString(), spec.caption);
+                break;
+            case ControlKind::Button:
+                EXPECT_NE(qobject_cast<QPushButton*>(w), nullptr);
+                EXPECT_EQ(qobject_cast<QAbstractButton*>(w)->text().toStdString(), spec.caption);
+                break;
+            case ControlKind::CheckBox:
+                ASSERT_NE(qobject_cast<QCheckBox*>(w), nullptr);
+                EXPECT_EQ(qobject_cast<QCheckBox*>(w)->isChecked(), spec.checked);
+                break;
+            case ControlKind::RadioButton:
+                EXPECT_NE(qobject_cast<QRadioButton*>(w), nullptr);
+                break;
+            case ControlKind::ProgressBar:
+                ASSERT_NE(qobject_cast<QProgressBar*>(w), nullptr);
+                EXPECT_EQ(qobject_cast<QProgressBar*>(w)->maximum(), 1000);
+                EXPECT_EQ(qobject_cast<QProgressBar*>(w)->value(), 0);
+                break;
+            case ControlKind::GroupBox:
+                EXPECT_EQ(qobject_cast<QGroupBox*>(w)->title().toStdString(), spec.caption);
+                break;
+            case ControlKind::Image:
+                ASSERT_NE(qobject_cast<QLabel*>(w), nullptr);
+                EXPECT_EQ(qobject_cast<QLabel*>(w)->pixmap().size(), QSize(105, 52));
+                break;
+            default:
+                EXPECT_NE(qobject_cast<QFrame*>(w), nullptr);
+        }
+    }
+    EXPECT_EQ(Ink(Get<QCheckBox>(ControlId::StdTest)), QColor(0, 128, 0));
+    EXPECT_EQ(Ink(Get<QCheckBox>(ControlId::WrtPermit)), QColor(0, 0, 0));
+    EXPECT_EQ(Ink(Get<QLabel>(ControlId::DCONF)), QColor(0, 0, 128));
+    EXPECT_EQ(Ink(Get<QLabel>(ControlId::Label19)), QColor(128, 0, 0));
+}
+
+TEST_F(FormViewTest, WorkerChangesReachTheirWidgets) {
+    ShowWindow();
+    std::thread worker([this] {
+        model.SetCaption(ControlId::error, "Cannot open file 4AB01234.log\r\n", colors::kRed);
+        model.Hide(ControlId::WAIT);
+        model.Enable(ControlId::OK);
+        model.Hide(ControlId::info);
+        model.SetProgress(ControlId::PBar, 500);
+        model.SetCaption(ControlId::DCONF, "** Now saving test result of the drive. **");
+        model.Repaint(ControlId::DCONF);
+    });
+    worker.join();
+    auto* status = Get<QLabel>(ControlId::DCONF);
+    ASSERT_TRUE(WaitUntil([&] { return status->text() == "** Now saving test result of the drive. **"; }));
+    EXPECT_EQ(Get<QLabel>(ControlId::error)->text(), "Cannot open file 4AB01234.log\n");
+    EXPECT_TRUE(Get<QLabel>(ControlId::WAIT)->isHidden());
+    EXPECT_TRUE(Get<QPushButton>(ControlId::OK)->isEnabled());
+    EXPECT_EQ(Get<QProgressBar>(ControlId::PBar)->value(), 500);
+    EXPECT_EQ(Get<QLabel>(ControlId::PBarLabel)->text(), " 50");
+
+    // A hidden panel hides what it holds; their own state stays.
+    auto* ext = Get<QCheckBox>(ControlId::ExtTest);
+    EXPECT_FALSE(ext->isVisible());
+    EXPECT_FALSE(ext->isHidden());
+    model.Show(ControlId::info);
+    view->Flush();
+    EXPECT_TRUE(ext->isVisible());
+    EXPECT_FALSE(Get<QPushButton>(ControlId::Button8)->isEnabled());
+}
+
+TEST_F(FormViewTest, ABusyWorkerIsCoalescedIntoFewApplies) {
+    ShowWindow();
+    constexpr int kUpdates = 100000;
+    const std::uint64_t before = view->AppliedBatches();
+    std::atomic<bool> done{false};
+    double workerMs = 0;
+    std::thread worker([&] {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kUpdates; ++i) {
+            model.SetCaption(ControlId::DCONF, "Verify LBA " + std::to_string(i));
+            model.SetProgress(ControlId::TBar, i % 1001);
+            model.Repaint(ControlId::DCONF);
+        }
+        workerMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        done = true;
+    });
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    worker.join();
+
+    const QString last = "Verify LBA " + QString::number(kUpdates - 1);
+    auto* status = Get<QLabel>(ControlId::DCONF);
+    ASSERT_TRUE(WaitUntil([&] { return status->text() == last; }));
+    EXPECT_EQ(Get<QProgressBar>(ControlId::TBar)->value(), (kUpdates - 1) % 1001);
+    EXPECT_EQ(Get<QLabel>(ControlId::TBarLabel)->text().toStdString(), ProgressText((kUpdates - 1) % 1001));
+
+    const std::uint64_t batches = view->AppliedBatches() - before;
+    RecordProperty("applies", std::to_string(batches));
+    RecordProperty("worker_ms", std::to_string(workerMs));
+    EXPECT_GE(batches, 1u);
+    EXPECT_LT(batches, 1000u);
+}
+
+// A scan run by a handler blocks the event loop; its repaint requests must
+// still reach the screen.
+TEST_F(FormViewTest, RepaintOnTheWindowThreadPaintsAtOnce) {
+    ShowWindow();
+    view->Flush();
+    QTest::qWait(20);  // past the gap that rate-limits repaints
+    model.SetCaption(ControlId::DCONF, "Inquiry(6)");
+    model.Repaint(ControlId::DCONF);
+    EXPECT_EQ(Get<QLabel>(ControlId::DCONF)->text(), "Inquiry(6)");
+}
+
+TEST_F(FormViewTest, ButtonClickReachesItsHandler) {
+    ShowWindow();
+    int scans = 0, execs = 0;
+    std::thread::id ranOn;
+    model.OnClick(ControlId::Button9, [&] {
+        ++scans;
+        ranOn = std::this_thread::get_id();
+        model.Disable(ControlId::Button9);
+    });
+    model.OnClick(ControlId::Button8, [&] { ++execs; });
+    QTest::mouseClick(Get<QPushButton>(ControlId::Button9), Qt::LeftButton);
+    QTest::mouseClick(Get<QPushButton>(ControlId::Button8), Qt::LeftButton);  // disabled
+    EXPECT_EQ(scans, 1);
+    EXPECT_EQ(execs, 0);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_FALSE(Get<QPushButton>(ControlId::Button9)->isEnabled());  // shown before the next input
+}
+
+TEST_F(FormViewTest, CheckBoxClickTogglesTheModelAndRunsTheHandlerOnce) {
+    ShowWindow();
+    int extRuns = 0, stdRuns = 0;
+    model.OnChange(ControlId::ExtTest, [&] {
+        ++extRuns;
+        if (model.IsChecked(ControlId::ExtTest)) model.Uncheck(ControlId::StdTest);
+    });
+    model.OnChange(ControlId::StdTest, [&] { ++stdRuns; });
+
+    ClickCheckBox(ControlId::ExtTest);
+    EXPECT_TRUE(model.IsChecked(ControlId::ExtTest));
+    EXPECT_FALSE(model.IsChecked(ControlId::StdTest));
+    QTest::qWait(40);  // let any stray signal come back
+    EXPECT_EQ(extRuns, 1);
+    EXPECT_EQ(stdRuns, 1);
+    EXPECT_TRUE(Get<QCheckBox>(ControlId::ExtTest)->isChecked());
+    EXPECT_FALSE(Get<QCheckBox>(ControlId::StdTest)->isChecked());
+
+    // The program's change shows on the box without running anything twice.
+    std::thread([&] { model.Check(ControlId::StdTest); }).join();
+    ASSERT_TRUE(WaitUntil([&] { return Get<QCheckBox>(ControlId::StdTest)->isChecked(); }));
+    QTest::qWait(40);
+    EXPECT_EQ(stdRuns, 2);
+    EXPECT_EQ(extRuns, 1);
+
+    // A box the model refuses to toggle stays as the model has it.
+    model.Disable(ControlId::info);
+    view->Flush();
+    ClickCheckBox(ControlId::ExtTest);
+    EXPECT_TRUE(Get<QCheckBox>(ControlId::ExtTest)->isChecked());
+    EXPECT_EQ(extRuns, 1);
+}
+
+TEST_F(FormViewTest, LogRadioButtonNeverStaysChecked) {
+    ShowWindow();
+    int opened = 0;
+    model.OnClick(ControlId::ID3, [&] {
+        ++opened;
+        model.Uncheck(ControlId::ID3);
+    });
+    model.Enable(ControlId::ID3);
+    view->Flush();
+    auto* radio = Get<QRadioButton>(ControlId::ID3);
+    QTest::mouseClick(radio, Qt::LeftButton, Qt::NoModifier, radio->rect().center());
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(model.IsChecked(ControlId::ID3));
+    EXPECT_FALSE(radio->isChecked());
+}
+
+TEST_F(FormViewTest, FocusRequestMovesTheKeyboardFocus) {
+    ShowWindow();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    std::thread([&] { model.Focus(ControlId::Button9); }).join();
+    auto* scan = Get<QPushButton>(ControlId::Button9);
+    EXPECT_TRUE(WaitUntil([&] { return QApplication::focusWidget() == scan; }));
+}
+
+TEST_F(FormViewTest, CloseRequestClosesTheWindowAndReportsIt) {
+    ShowWindow();
+    int closed = 0;
+    model.On(ControlId::TForm1, Event::Closed, [&] { ++closed; });
+    std::thread([&] { model.Close(); }).join();
+    ASSERT_TRUE(WaitUntil([&] { return !view->isVisible(); }));
+    EXPECT_EQ(closed, 1);
+}
+
+TEST_F(FormViewTest, OpenDialogAsksTheOperator) {
+    // Answers the dialog once it is up.
+    const QString typed = QDir::tempPath() + "/tamro-new.frm";  // need not exist
+    const auto answer = [typed](bool accept) {
+        auto* poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, [poll, accept, typed] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) return;
+            if (accept) {
+                // The operator types a name into the dialog's name field.
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                ASSERT_NE(name, nullptr);
+                name->setText(QFileInfo(typed).fileName());
+                if (dialog->selectedFiles().value(0) != typed) return;
+            }
+            poll->stop();
+            poll->deleteLater();
+            EXPECT_EQ(dialog->windowTitle(), "FileOpen");
+            EXPECT_EQ(dialog->nameFilters(), (QStringList{"*.frm", "*.*"}));
+            if (accept) {
+                static_cast<QDialog*>(dialog)->accept();
+            } else {
+                dialog->reject();
+            }
+        });
+        poll->start(10);
+    };
+    answer(false);
+    EXPECT_FALSE(model.ExecuteOpenDialog(QDir::tempPath().toStdString()).has_value());
+    answer(true);
+    const std::optional<std::string> chosen = model.ExecuteOpenDialog(QDir::tempPath().toStdString());
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, typed.toStdString());
+}
+
+TEST_F(FormViewTest, RendersTheWindowToPng) {
+    model.SetCaption(ControlId::titlename, "TAMRO (Halcyon SCSI Diagnostic Tool)  Version 1.4");
+    const QString path = QDir::tempPath() + "/tamro-form-view-test.png";
+    QFile::remove(path);
+    ASSERT_TRUE(RenderToPng(path.toStdString()));  // the live window
+    const QImage image(path);
+    ASSERT_EQ(image.size(), QSize(620, 409));
+
+    // The green title text is drawn inside its label.
+    const ControlSpec& title = Spec(ControlId::title);
+    const ControlSpec& name = Spec(ControlId::titlename);
+    int green = 0;
+    for (int y = 0; y < name.bounds.height; ++y) {
+        for (int x = 0; x < name.bounds.width; ++x) {
+            const QColor c = image.pixelColor(title.bounds.x + name.bounds.x + x, title.bounds.y + name.bounds.y + y);
+            if (c.green() > 80 && c.red() < 90 && c.blue() < 90) ++green;
+        }
+    }
+    EXPECT_GT(green, 100);
+    QFile::remove(path);
+}
+
+TEST(FormViewEmblem, IsAPictureOfItsOwnSize) {
+    const QImage image = DrawEmblem();
+    EXPECT_EQ(image.size(), QSize(105, 52));
+    EXPECT_EQ(image.format(), QImage::Format_Indexed8);
+    EXPECT_LE(image.colorCount(), 256);
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 3) {
+        for (int x = 0; x < image.width(); x += 3) colours.insert(image.pixel(x, y));
+    }
+    EXPECT_GT(colours.size(), 10u);
+}
+
+}  // namespace
+}  // namespace tamro::ui::qt
