@@ -10,12 +10,45 @@
 #include "ui/main_window.h"
 #include "ui/qt/form_view.h"
 
+namespace {
+
+[[noreturn]] void End() {
+    // A run or a scan may still be working on its own thread; it ends with
+    // the process rather than racing the destruction of what it uses.
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+void ShowFailure(const char* what) {
+    QMessageBox::critical(nullptr, "TAMRO", QString::fromLocal8Bit(what));
+}
+
+// Qt cannot carry an exception out of an event handler, so one that escapes
+// a handler is caught here, shown, and ends the program like one that
+// escapes start-up.
+class Application final : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            ShowFailure(e.what());
+        } catch (...) {
+            ShowFailure("Unexpected failure.");
+        }
+        End();
+    }
+};
+
+}  // namespace
+
 int main(int, char** argv) {
     // The program takes no arguments; Qt gets only the program's name so
     // that nothing on the command line changes its behaviour either.
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
-    QApplication app(qtArgc, qtArgv);
+    Application app(qtArgc, qtArgv);
     try {
         tamro::ui::InstallHandlers();
         tamro::ui::qt::FormView view;
@@ -23,12 +56,9 @@ int main(int, char** argv) {
         tamro::ui::ConstructForm();
         app.exec();
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, "TAMRO", QString::fromLocal8Bit(e.what()));
+        ShowFailure(e.what());
     } catch (...) {
-        QMessageBox::critical(nullptr, "TAMRO", "Unexpected failure.");
+        ShowFailure("Unexpected failure.");
     }
-    // A run or a scan may still be working on its own thread; it ends with
-    // the process rather than racing the destruction of what it uses.
-    std::fflush(nullptr);
-    std::_Exit(0);
+    End();
 }
