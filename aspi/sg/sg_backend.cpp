@@ -1,0 +1,232 @@
+#include "sg_backend.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace sgaspi {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What the library reports where a request got no SCSI status at all, so
+// that no caller mistakes it for GOOD.
+constexpr std::uint8_t kNoStatus = 0xFF;
+
+std::string ReadLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+void PutText(std::uint8_t* field, std::size_t size, const std::string& text) {
+    std::memset(field, ' ', size);
+    std::memcpy(field, text.data(), std::min(size, text.size()));
+}
+
+}  // namespace
+
+std::vector<Adapter> Enumerate(const std::string& sysRoot, const std::string& devRoot) {
+    std::map<int, Adapter> hosts;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(fs::path(sysRoot) / "class" / "scsi_generic", ec)) {
+        const std::string name = entry.path().filename().string();
+        std::error_code linkError;
+        const fs::path device = fs::canonical(entry.path() / "device", linkError);
+        if (linkError) continue;
+        int host, channel, target, lun;
+        char extra;
+        if (std::sscanf(device.filename().c_str(), "%d:%d:%d:%d%c", &host, &channel, &target, &lun, &extra) != 4)
+            continue;
+        // ASPI knows one bus per adapter and addresses LUN 0 only.
+        if (channel != 0 || lun != 0 || host < 0 || target < 0 || target > 255) continue;
+        const std::string type = ReadLine(device / "type");
+        Adapter& a = hosts[host];
+        a.host = host;
+        a.targets[target] = Target{devRoot + "/" + name, static_cast<std::uint8_t>(std::atoi(type.c_str()) & 0x1F)};
+    }
+    std::vector<Adapter> out;
+    for (auto& [host, a] : hosts) {
+        a.procName = ReadLine(fs::path(sysRoot) / "class" / "scsi_host" / ("host" + std::to_string(host)) / "proc_name");
+        const int highest = a.targets.empty() ? 0 : a.targets.rbegin()->first;
+        a.targetsSupported = std::clamp(highest + 1, 8, 16);
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
+unsigned TimeoutMs(std::uint8_t opcode) {
+    switch (opcode) {
+        case 0x1B:  // START STOP UNIT
+        case 0x37:  // READ DEFECT DATA
+            return 100000;
+        case 0x3B:  // WRITE BUFFER
+            return 60000;
+        default:
+            return 10000;
+    }
+}
+
+bool Translate(SRB_ExecSCSICmd& srb, sg_io_hdr_t& io, std::uint8_t* sense, std::uint8_t* refusal) {
+    std::memset(&io, 0, sizeof io);
+    io.interface_id = 'S';
+    const bool in = srb.SRB_Flags & SRB_DIR_IN, out = srb.SRB_Flags & SRB_DIR_OUT;
+    const bool badCdb = srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > sizeof srb.CDBByte;
+    const bool badData = srb.SRB_BufLen > 0 && (srb.SRB_BufPointer == nullptr || in == out);
+    if (badCdb || badData) {
+        *refusal = SS_INVALID_SRB;
+        return false;
+    }
+    io.cmd_len = srb.SRB_CDBLen;
+    io.cmdp = srb.CDBByte;
+    io.mx_sb_len = static_cast<unsigned char>(kSenseLength);
+    io.sbp = sense;
+    io.dxfer_direction = srb.SRB_BufLen == 0 ? SG_DXFER_NONE : in ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+    io.dxfer_len = srb.SRB_BufLen;
+    io.dxferp = srb.SRB_BufLen == 0 ? nullptr : srb.SRB_BufPointer;
+    io.timeout = TimeoutMs(srb.CDBByte[0]);
+    return true;
+}
+
+std::uint8_t HostAdapterStatus(unsigned hostStatus, unsigned driverStatus) {
+    if ((driverStatus & 0x0F) == 0x06) return HASTAT_COMMAND_TIMEOUT;  // DRIVER_TIMEOUT
+    switch (hostStatus) {
+        case 0x00: return HASTAT_OK;
+        case 0x01:                           // DID_NO_CONNECT
+        case 0x04: return HASTAT_SEL_TO;     // DID_BAD_TARGET
+        case 0x02: return HASTAT_TIMEOUT;    // DID_BUS_BUSY
+        case 0x03:                           // DID_TIME_OUT
+        case 0x05: return HASTAT_COMMAND_TIMEOUT;  // DID_ABORT, after a time-out
+        case 0x06: return HASTAT_PARITY_ERROR;     // DID_PARITY
+        case 0x07: return HASTAT_PHASE_ERR;        // DID_ERROR
+        case 0x08: return HASTAT_BUS_RESET;        // DID_RESET
+        case 0x09: return HASTAT_BUS_FREE;         // DID_BAD_INTR
+        default: return static_cast<std::uint8_t>(0x80 | (hostStatus & 0x7F));
+    }
+}
+
+void ApplyResult(SRB_ExecSCSICmd& srb, const sg_io_hdr_t& io, const std::uint8_t* sense) {
+    std::uint8_t haStat = HostAdapterStatus(io.host_status, io.driver_status);
+    const std::uint8_t targStat = io.status;
+    if (haStat == HASTAT_OK && targStat == STATUS_GOOD && io.resid != 0) haStat = HASTAT_DO_DU;
+    srb.SRB_HaStat = haStat;
+    srb.SRB_TargStat = targStat;
+    std::memset(srb.SenseArea, 0, sizeof srb.SenseArea);
+    if (targStat == STATUS_CHKCOND) std::memcpy(srb.SenseArea, sense, std::min<std::size_t>(io.sb_len_wr, kSenseLength));
+    std::uint8_t status = haStat == HASTAT_OK && targStat == STATUS_GOOD ? SS_COMP : SS_ERR;
+    if (io.host_status == 0x05 && (io.driver_status & 0x0F) != 0x06) status = SS_ABORTED;
+    srb.SRB_Status = status;
+}
+
+std::uint8_t StatusForErrno(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM: return SS_ILLEGAL_MODE;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO: return SS_NO_DEVICE;
+        case ENOMEM: return SS_BUFFER_TO_BIG;
+        case EINVAL:
+        case EFAULT: return SS_INVALID_SRB;
+        default: return SS_ERR;
+    }
+}
+
+Library::Library(std::vector<Adapter> adapters, Ioctl ioctl) : adapters_(std::move(adapters)), ioctl_(std::move(ioctl)) {}
+
+void Library::Refresh(std::vector<Adapter> adapters) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    adapters_ = std::move(adapters);
+}
+
+std::uint32_t Library::SupportInfo() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<std::uint32_t>(SS_COMP) << 8 | static_cast<std::uint32_t>(std::min<std::size_t>(adapters_.size(), 255));
+}
+
+const Adapter* Library::Find(std::uint8_t ha) const { return ha < adapters_.size() ? &adapters_[ha] : nullptr; }
+
+std::uint32_t Library::HaInquiry(SRB_HAInquiry& srb) const {
+    const Adapter* a = Find(srb.SRB_HaId);
+    if (a == nullptr) return srb.SRB_Status = SS_INVALID_HA;
+    srb.HA_Count = static_cast<std::uint8_t>(std::min<std::size_t>(adapters_.size(), 255));
+    srb.HA_SCSI_ID = 7;
+    PutText(srb.HA_ManagerId, sizeof srb.HA_ManagerId, "LINUX SG ASPI");
+    PutText(srb.HA_Identifier, sizeof srb.HA_Identifier, a->procName.empty() ? "scsi" : a->procName);
+    std::memset(srb.HA_Unique, 0, sizeof srb.HA_Unique);
+    srb.HA_Unique[3] = static_cast<std::uint8_t>(a->targetsSupported);
+    return srb.SRB_Status = SS_COMP;
+}
+
+std::uint32_t Library::DevType(SRB_GDEVBlock& srb) const {
+    const Adapter* a = Find(srb.SRB_HaId);
+    if (a == nullptr) return srb.SRB_Status = SS_INVALID_HA;
+    const auto t = a->targets.find(srb.SRB_Target);
+    if (srb.SRB_Lun != 0 || t == a->targets.end()) return srb.SRB_Status = SS_NO_DEVICE;
+    srb.SRB_DeviceType = t->second.type;
+    return srb.SRB_Status = SS_COMP;
+}
+
+std::uint32_t Library::Execute(SRB_ExecSCSICmd& srb) {
+    const Adapter* a = Find(srb.SRB_HaId);
+    if (a == nullptr) return srb.SRB_Status = SS_INVALID_HA;
+    srb.SRB_HaStat = HASTAT_OK;
+    srb.SRB_TargStat = kNoStatus;
+    const auto t = a->targets.find(srb.SRB_Target);
+    if (srb.SRB_Lun != 0 || t == a->targets.end()) {
+        srb.SRB_HaStat = HASTAT_SEL_TO;
+        srb.SRB_TargStat = STATUS_GOOD;
+        return srb.SRB_Status = SS_ERR;
+    }
+    sg_io_hdr_t io;
+    std::uint8_t sense[kSenseLength] = {};
+    std::uint8_t refusal = SS_INVALID_SRB;
+    if (!Translate(srb, io, sense, &refusal)) return srb.SRB_Status = refusal;
+    const int result = ioctl_(t->second.node, io);
+    if (result < 0) return srb.SRB_Status = StatusForErrno(-result);
+    ApplyResult(srb, io, sense);
+    return srb.SRB_Status;
+}
+
+std::uint32_t Library::Send(void* request) {
+    if (request == nullptr) return SS_INVALID_SRB;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto* header = static_cast<SRB_Header*>(request);
+    switch (header->SRB_Cmd) {
+        case SC_HA_INQUIRY: return HaInquiry(*static_cast<SRB_HAInquiry*>(request));
+        case SC_GET_DEV_TYPE: return DevType(*static_cast<SRB_GDEVBlock*>(request));
+        // Carried out at once: the block is finished before this returns and
+        // is never touched again, so no completion is signalled.
+        case SC_EXEC_SCSI_CMD: return Execute(*static_cast<SRB_ExecSCSICmd*>(request));
+        default: return header->SRB_Status = SS_INVALID_SRB;
+    }
+}
+
+int DeviceIoctl(const std::string& node, sg_io_hdr_t& io) {
+    static std::map<std::string, int> open;
+    int& fd = open[node];
+    if (fd <= 0) {
+        fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            fd = 0;
+            return -error;
+        }
+    }
+    while (::ioctl(fd, SG_IO, &io) < 0) {
+        if (errno != EINTR) return -errno;
+    }
+    return 0;
+}
+
+}  // namespace sgaspi
