@@ -235,7 +235,7 @@ void WriteFail(std::FILE* f, const DriveSlot& s) {
     case kGrownDefectsOutOfSpec: WriteComment(f, s); break;
     default: Put(f, "<<< It is program bug. >>>\r\n"); break;
     }
-    WriteBanner(f, "       **********\r\n", "       *  FAIL  *\r\n");
+    logparts::WriteFailBanner(f);
 }
 
 void WritePass(std::FILE* f, const DriveSlot& s) {
@@ -251,7 +251,7 @@ void WritePass(std::FILE* f, const DriveSlot& s) {
     std::fprintf(f, "Recovered OtherError: %d. \r\n", others.recovered);
     Put(f, "\r\n");
     WriteComment(f, s);
-    WriteBanner(f, "       **********\r\n", "       *  PASS  *\r\n");
+    logparts::WritePassBanner(f);
 }
 
 void WriteNoJudge(std::FILE* f, const DriveSlot& s) {
@@ -265,7 +265,9 @@ void WriteTime(std::FILE* f, const char* label, std::string_view time) {
     Put(f, time);
 }
 
-void ShowOpenFailure(const std::string& fileName) {
+}  // namespace
+
+void logparts::ShowOpenFailure(const std::string& fileName) {
     char text[128];
     std::snprintf(text, sizeof text, "Cannot open file %s\r\n", fileName.c_str());
     ui::WindowModel& form = ui::Form();
@@ -276,6 +278,8 @@ void ShowOpenFailure(const std::string& fileName) {
     form.Enable(ControlId::OK);
     form.Repaint(ControlId::ALARM);
 }
+
+namespace {
 
 bool UnsafeInFileName(unsigned char c) {
     if (c < 0x20 || c == 0x7F) return true;
@@ -325,13 +329,12 @@ int WriteDriveLog() {
     const std::string fileName = LogFileName(s.serialNumber);
     std::FILE* f = std::fopen(fileName.c_str(), "wb");
     if (f == nullptr) {
-        ShowOpenFailure(fileName);
+        logparts::ShowOpenFailure(fileName);
         return -1;
     }
 
     const std::uint32_t flags = s.runFlags;
-    WriteTime(f, "Start Time          : ", Field(s.startTime));
-    if (flags & kFlagIdentity) WriteIdentity(f, s);
+    logparts::WriteHeader(f, s);
     if (flags & kFlagPlistValid) std::fprintf(f, "Primary Defect List : %d. \r\n", s.plistCount);
     if (flags & kFlagGlistValid) std::fprintf(f, "Grown   Defect List : %d. \r\n", s.glistCount);
     if (flags & kFlagQuick)
@@ -349,9 +352,28 @@ int WriteDriveLog() {
     if (flags & kFlagFail) WriteFail(f, s);
     if (flags & kFlagPass) WritePass(f, s);
     if (flags & kFlagNoJudge) WriteNoJudge(f, s);
-    WriteTime(f, "Stop Time           : ", Field(s.stopTime));
+    logparts::WriteStopTime(f, s);
     std::fclose(f);
     return 0;
 }
+
+namespace logparts {
+
+void WriteHeader(std::FILE* f, const DriveSlot& s) {
+    WriteTime(f, "Start Time          : ", Field(s.startTime));
+    if (s.runFlags & kFlagIdentity) WriteIdentity(f, s);
+}
+
+void WriteFailure(std::FILE* f, const DriveSlot& s) {
+    WriteLastError(f, s);
+    if (s.errorKind == kCheckCondition) WriteSenseDump(f, s);
+}
+
+void WriteFailBanner(std::FILE* f) { WriteBanner(f, "       **********\r\n", "       *  FAIL  *\r\n"); }
+void WritePassBanner(std::FILE* f) { WriteBanner(f, "       **********\r\n", "       *  PASS  *\r\n"); }
+
+void WriteStopTime(std::FILE* f, const DriveSlot& s) { WriteTime(f, "Stop Time           : ", Field(s.stopTime)); }
+
+}  // namespace logparts
 
 }  // namespace tamro

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
 namespace tamro {
+
+struct DriveSlot;
 
 // The log file's name for a serial number, ".log" included. The serial comes
 // from the drive, so anything that could leave the current folder or that a
@@ -27,5 +30,18 @@ std::string LogFileName(const char (&serial)[N]) {
 // written; -1 when the file could not be created, with the error panel then
 // showing "Cannot open file <name>".
 int WriteDriveLog();
+
+// The parts that the microcode log shares with the drive test log.
+namespace logparts {
+// "Start Time" and, when the slot asks for it, the identity block.
+void WriteHeader(std::FILE* f, const DriveSlot& s);
+// "<<< lastError >>>", then for a CHECK CONDITION the sense and CDB dump.
+void WriteFailure(std::FILE* f, const DriveSlot& s);
+void WriteFailBanner(std::FILE* f);
+void WritePassBanner(std::FILE* f);
+void WriteStopTime(std::FILE* f, const DriveSlot& s);
+// The error panel for a log that could not be created.
+void ShowOpenFailure(const std::string& fileName);
+}  // namespace logparts
 
 }  // namespace tamro

@@ -1,0 +1,200 @@
+#include "microcode/microcode.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "diagnostics/verdict.h"
+#include "discovery/drive_table.h"
+#include "platform/folders.h"
+#include "platform/time_text.h"
+#include "reports/drive_log.h"
+#include "transport/commands.h"
+#include "ui/window_model.h"
+
+namespace tamro {
+
+namespace {
+
+using ui::ControlId;
+
+constexpr ControlId kSelectBoxes[kSlotCount] = {ControlId::ID0D, ControlId::ID1D, ControlId::ID2D, ControlId::ID3D,
+                                                ControlId::ID4D, ControlId::ID5D, ControlId::ID6D};
+constexpr ControlId kJudgeLabels[kSlotCount] = {ControlId::J0, ControlId::J1, ControlId::J2, ControlId::J3,
+                                                ControlId::J4, ControlId::J5, ControlId::J6};
+constexpr ControlId kLogButtons[kSlotCount] = {ControlId::ID0, ControlId::ID1, ControlId::ID2, ControlId::ID3,
+                                               ControlId::ID4, ControlId::ID5, ControlId::ID6};
+
+constexpr char kRefusalPrefix[] = "Microcode file ";
+
+void Refuse(const char* text) {
+    microcodeLength = 0;
+    ui::Form().SetCaption(ControlId::DCONF, text, ui::colors::kRed);
+    ui::Form().Repaint(ControlId::DCONF);
+}
+
+void Status(const char* text) {
+    ui::Form().SetCaption(ControlId::DCONF, text);
+    ui::Form().Repaint(ControlId::DCONF);
+}
+
+void SetProgress(ControlId bar, int position) { ui::Form().SetProgress(bar, position); }
+
+const char* SeriesLine(std::int32_t logLayout) {
+    switch (logLayout) {
+        case 1: return "\r\n<<< MicroCode DownLoad for CV-4 series >>>\r\n";
+        case 2: return "\r\n<<< MicroCode DownLoad for CV-5 series >>>\r\n";
+        case 3: return "\r\n<<< MicroCode DownLoad for CV-6 series >>>\r\n";
+        case 4: return "\r\n<<< MicroCode DownLoad for CV-7 series >>>\r\n";
+        default: return nullptr;
+    }
+}
+
+// Sends the image from its end backwards; false when a chunk failed.
+bool Download(std::uint8_t ha, std::uint8_t id, int driveShare) {
+    ui::WindowModel& form = ui::Form();
+    const auto length = static_cast<std::uint32_t>(microcodeLength);
+    const int steps = static_cast<int>(length / kMicrocodeChunk) + 1;
+    std::uint32_t remaining = length;
+    while (remaining != 0) {
+        const std::uint32_t n = remaining < kMicrocodeChunk ? remaining : kMicrocodeChunk;
+        remaining -= n;
+        if (WriteBuffer(ha, id, n, remaining) != 0) return false;
+        SetProgress(ControlId::TBar, form.Position(ControlId::TBar) + 1000 / steps);
+        SetProgress(ControlId::PBar, form.Position(ControlId::PBar) + driveShare / steps);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool LoadMicrocodeImage() {
+    ui::WindowModel& form = ui::Form();
+    const auto chosen = form.ExecuteOpenDialog(platform::CurrentFolder());
+    if (!chosen) return false;
+
+    std::FILE* file = std::fopen(chosen->c_str(), "rb");
+    if (file == nullptr) {
+        Refuse("Microcode file cannot be opened; nothing loaded.");
+        return false;
+    }
+    const std::size_t read = std::fread(microcodeImage, 1, kMicrocodeCapacity, file);
+    // A cut image could leave a drive without working firmware.
+    const bool tooLarge = read == kMicrocodeCapacity && std::fgetc(file) != EOF;
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        Refuse("Microcode file cannot be read; nothing loaded.");
+        return false;
+    }
+    if (tooLarge) {
+        Refuse("Microcode file is larger than 512 KB; nothing loaded.");
+        return false;
+    }
+    if (read == 0) {
+        Refuse("Microcode file is empty; nothing loaded.");
+        return false;
+    }
+    microcodeLength = static_cast<std::int32_t>(read);
+    if (form.Caption(ControlId::DCONF).starts_with(kRefusalPrefix)) Status("");
+    return true;
+}
+
+int WriteMicrocodeLog() {
+    Status("** Now saving test result of the drive. **");
+    const DriveSlot& s = CurrentDrive();
+    const std::string fileName = LogFileName(s.serialNumber);
+    std::FILE* f = std::fopen(fileName.c_str(), "wb");
+    if (f == nullptr) {
+        logparts::ShowOpenFailure(fileName);
+        return -1;
+    }
+    logparts::WriteHeader(f, s);
+    if (const char* series = SeriesLine(s.logLayout)) std::fputs(series, f);
+    std::fprintf(f, "\r\n MicroCode : %s\r\n", ui::Form().OpenDialogFileName().c_str());
+    if (s.runFlags & kFlagFail) {
+        std::fputs("\r\n", f);
+        if (s.errorKind == kTransportError || s.errorKind == kCheckCondition)
+            logparts::WriteFailure(f, s);
+        else
+            std::fputs("<<< It is program bug. >>>\r\n", f);
+        logparts::WriteFailBanner(f);
+    }
+    if (s.runFlags & kFlagPass) logparts::WritePassBanner(f);
+    logparts::WriteStopTime(f, s);
+    std::fclose(f);
+    if (currentSlot >= 0 && currentSlot < kSlotCount) ui::Form().Enable(kLogButtons[currentSlot]);
+    Status("");
+    return 0;
+}
+
+MicroCodethread::Outcome MicroCodethread::Execute() {
+    ui::WindowModel& form = ui::Form();
+    const int slots = driveCount < kSlotCount ? driveCount : kSlotCount;
+    selectedCount = 0;
+    for (int s = 0; s < slots; ++s)
+        if (form.IsChecked(kSelectBoxes[s])) ++selectedCount;
+
+    int begun = 0;
+    for (int s = 0; s < slots; ++s) {
+        currentSlot = s;
+        SetProgress(ControlId::TBar, 0);
+        if (!form.IsChecked(kSelectBoxes[s])) continue;
+
+        form.SetCaption(kJudgeLabels[s], "Run.", ui::colors::kNavy);
+        form.Repaint(kJudgeLabels[s]);
+        // The boxes stay enabled during a download: one ticked after the
+        // count must not divide by zero.
+        const int driveShare = 1000 / (selectedCount > 0 ? selectedCount : 1);
+        SetProgress(ControlId::PBar, driveShare * begun);
+        ++begun;
+
+        DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
+        const std::string now = platform::LocalTimeText();
+        std::snprintf(slot.startTime, sizeof slot.startTime, "%s", now.c_str());
+        slot.runFlags |= kFlagIdentity;
+
+        if (slot.errorKind != kNoError) {
+            if (slot.errorKind == kNotIdentified)
+                std::snprintf(slot.serialNumber, sizeof slot.serialNumber, "HA#%dID%02d", slot.hostAdapter,
+                              slot.targetId);
+            if (slot.errorKind != kLogUnreadableAtScan) {
+                MarkFailOrNo();
+                if (FinishSlot() != 0) return Outcome::Stopped;
+                continue;
+            }
+        }
+
+        const auto ha = static_cast<std::uint8_t>(slot.hostAdapter & 0x0F);
+        const auto id = static_cast<std::uint8_t>(slot.targetId & 0x0F);
+        form.SetCaption(ControlId::DCONF, "** MicroCode DownLoad **", ui::colors::kNavy);
+        form.Repaint(ControlId::DCONF);
+        if (!Download(ha, id, driveShare)) {
+            MarkFailOrNo();
+            WriteMicrocodeLog();
+        } else {
+            MarkPass();
+            WriteMicrocodeLog();
+            SetProgress(ControlId::TBar, 1000);
+        }
+    }
+
+    form.Enable(ControlId::TEST);
+    form.SetCaption(ControlId::DCONF, "<< The above indicated drives analysis was finished.>>", ui::colors::kGreen);
+    form.Repaint();
+    SetProgress(ControlId::PBar, 1000);
+    SetProgress(ControlId::TBar, 1000);
+    form.Enable(ControlId::Button9);
+    return Outcome::Finished;
+}
+
+void MicroCodethread::Start() {
+    std::thread([] {
+        if (Execute() == Outcome::Stopped) {
+            for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+        }
+    }).detach();
+}
+
+}  // namespace tamro

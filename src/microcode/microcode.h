@@ -1,0 +1,30 @@
+// Microcode download: the file the operator chooses, sent to every ticked
+// drive in 32 KiB chunks, each drive judged and logged.
+#pragma once
+
+#include <cstdint>
+
+namespace tamro {
+
+constexpr std::uint32_t kMicrocodeChunk = 32768;
+
+// Shows the file dialog and reads the chosen file into microcodeImage. True
+// when a file was loaded; a file that is empty, too large for the image, or
+// cannot be read is refused with a message in the status line.
+bool LoadMicrocodeImage();
+
+// Writes the microcode log of the current slot after its verdict. 0, or -1
+// when the file could not be created (the error panel says so).
+int WriteMicrocodeLog();
+
+class MicroCodethread {
+public:
+    // Starts the worker at once; nobody keeps or waits for it. A worker that
+    // could not write a drive test log stays parked until the program ends.
+    static void Start();
+
+    enum class Outcome { Finished, Stopped };
+    static Outcome Execute();
+};
+
+}  // namespace tamro
