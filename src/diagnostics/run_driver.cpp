@@ -1,0 +1,270 @@
+#include "diagnostics/run_driver.h"
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "diagnostics/error_hit_check.h"
+#include "diagnostics/run_random.h"
+#include "diagnostics/surface_tests.h"
+#include "diagnostics/verdict.h"
+#include "discovery/drive_table.h"
+#include "platform/time_text.h"
+#include "transport/commands.h"
+#include "ui/window_model.h"
+
+namespace tamro {
+
+namespace {
+
+using ui::ControlId;
+
+constexpr ControlId kSelectBoxes[kSlotCount] = {ControlId::ID0D, ControlId::ID1D, ControlId::ID2D, ControlId::ID3D,
+                                                ControlId::ID4D, ControlId::ID5D, ControlId::ID6D};
+constexpr ControlId kJudgeLabels[kSlotCount] = {ControlId::J0, ControlId::J1, ControlId::J2, ControlId::J3,
+                                                ControlId::J4, ControlId::J5, ControlId::J6};
+
+struct LogLayout {
+    int entries;
+    int offset;
+    int distance;
+};
+
+// Where the drive's error-log entries lie in the GetLog(10) data, by log
+// layout generation 1 to 4.
+constexpr LogLayout kLogLayouts[4] = {{4, 344, 56}, {90, 344, 56}, {90, 496, 56}, {90, 692, 72}};
+constexpr int kStoredEntryBytes = 56;
+
+void Status(const char* text, bool paint = true) {
+    ui::WindowModel& form = ui::Form();
+    form.SetCaption(ControlId::DCONF, text);
+    if (paint) form.Repaint(ControlId::DCONF);
+}
+
+void SetText(char (&field)[64], const char* text) {
+    std::snprintf(field, sizeof field, "%s", text);
+}
+
+// One mode page read, edited and written back; the edit keeps byte 6 (the
+// page's byte 2) under `keep` and sets `set`.
+int EditModePage(std::uint8_t ha, std::uint8_t id, std::uint8_t page, std::uint32_t length, std::uint8_t keep,
+                 std::uint8_t set, const char* senseText, bool paintSense) {
+    std::array<std::uint8_t, 24> data{};
+    Status(senseText, paintSense);
+    if (ModeSense6(ha, id, data.data(), page, length) != 0) return -1;
+    data[0] = 0;      // the mode data length is reserved in a Mode Select
+    data[4] &= 0x7F;  // and so is the page's PS bit
+    data[6] = static_cast<std::uint8_t>((data[6] & keep) | set);
+    Status("** Mode Select **");
+    return ModeSelect6(ha, id, data.data(), length);
+}
+
+// Strict error reporting for the tests: every recovered error reported,
+// nothing reallocated by the drive itself, caches off.
+int SetUpErrorRecovery(std::uint8_t ha, std::uint8_t id) {
+    if (EditModePage(ha, id, 0x01, 16, 0x2F, 0x04, "**Mode Sense**", false) != 0) return -1;
+    if (EditModePage(ha, id, 0x07, 16, 0x2F, 0x04, "** Mode Sense **", true) != 0) return -1;
+    FactorySet10(ha, id, 1);
+    const int caching = EditModePage(ha, id, 0x08, 24, 0xFB, 0x01, "** Mode Sense **", true);
+    FactorySet10(ha, id, 0);
+    return caching;
+}
+
+std::int32_t DefectCount(const std::uint8_t* header) { return (header[2] * 256 + header[3]) / 8; }
+
+enum class Ending { F1, F2, F3, P };
+
+// Closes the slot's turn; false when its log could not be created.
+bool EndSlot(Ending ending, std::uint8_t ha, std::uint8_t id) {
+    switch (ending) {
+        case Ending::F1: MarkFailOrNo(); break;
+        case Ending::F2:
+            IssueStopUnit(ha, id);
+            MarkFailOrNo();
+            break;
+        case Ending::F3:
+            MarkFailOrNo();
+            IssueStopUnit(ha, id);
+            break;
+        case Ending::P:
+            IssueStopUnit(ha, id);
+            MarkPass();
+            break;
+    }
+    return FinishSlot() == 0;
+}
+
+bool GrownListOutOfSpec(const DriveSlot& slot) { return slot.glistCount >= 2 && slot.vendorClass == kVendorSun; }
+
+// The sequence of one ticked drive, from its defect lists to its verdict.
+Ending TestDrive(DriveSlot& slot, std::uint8_t ha, std::uint8_t id) {
+    std::array<std::uint8_t, 4> header{};
+    Status("** ReadDefectData(PLIST) **");
+    if (ReadDefectData10(ha, id, 0, header.data()) != 0) return Ending::F1;
+    slot.runFlags |= kFlagPlistValid;
+    slot.plistCount = DefectCount(header.data());
+
+    header.fill(0);
+    Status("** ReadDefectData(GLIST) **");
+    if (ReadDefectData10(ha, id, 1, header.data()) != 0) return Ending::F1;
+    slot.runFlags |= kFlagGlistValid;
+    slot.glistCount = DefectCount(header.data());
+
+    Status("** SA Area Read **");
+    const bool logUsable = slot.errorKind != kLogUnreadableAtScan && SaAreaRead(ha, id) == 0;
+
+    if (logUsable) {
+        if (SetUpErrorRecovery(ha, id) != 0) return Ending::F2;
+        Status("** Error Hit Check from SMART LOGGING **");
+        if (ErrorHitCheck(ha, id) != 0 || RunSurfaceTests(ha, id) != 0) {
+            slot.runFlags |= kFlagTestsFailed;
+            return Ending::F2;
+        }
+        if (GrownListOutOfSpec(slot)) {
+            SetText(slot.comment, "This glist number is out of spec.");
+            slot.errorKind = kGrownDefectsOutOfSpec;
+            return Ending::F2;
+        }
+        SetText(slot.comment, "This drive seems to have no problem.");
+        return Ending::P;
+    }
+
+    if (slot.errorKind != kLogNotSupported && slot.errorKind != kLogUnreadableAtScan) return Ending::F2;
+    slot.runFlags |= kFlagLogUnusable;
+    const int tests = RunSurfaceTests(ha, id);
+    if (otherErrorLimit == 99) slot.errorKind = kLogUnreadableAtScan;
+    if (tests != 0) {
+        if (slot.errorKind == kLogUnreadableAtScan) SetText(slot.comment, "There were excessive errors.");
+        return Ending::F2;
+    }
+    if (GrownListOutOfSpec(slot)) {
+        SetText(slot.comment, "This glist number is out of spec.");
+        slot.errorKind = kGrownDefectsOutOfSpec;
+        return Ending::F3;
+    }
+    if (slot.errorKind == kLogUnreadableAtScan) {
+        SetText(slot.comment, "This drive can not be judged due to other than Corvid series.");
+        return Ending::F3;
+    }
+    SetText(slot.comment, "This drive seems to have no problem.");
+    return Ending::P;
+}
+
+void FinishRun() {
+    ui::WindowModel& form = ui::Form();
+    form.Enable(ControlId::TEST);
+    form.SetCaption(ControlId::DCONF, "<< The above indicated drives analysis was finished.>>", ui::colors::kGreen);
+    form.Repaint();
+    form.SetPosition(ControlId::PBar, form.Maximum(ControlId::PBar));
+    form.SetPosition(ControlId::TBar, form.Maximum(ControlId::TBar));
+    const std::string percent = ui::ProgressText(form.Position(ControlId::PBar));
+    form.SetCaption(ControlId::PBarLabel, percent);
+    form.SetCaption(ControlId::TBarLabel, percent);
+}
+
+}  // namespace
+
+int SaAreaRead(std::uint8_t ha, std::uint8_t id) {
+    DriveSlot& slot = CurrentDrive();
+    if (slot.logLayout < 1 || slot.logLayout > 4) {
+        // No layout, no entries to find: the log counts as not supported.
+        slot.errorKind = kLogNotSupported;
+        return -1;
+    }
+    const LogLayout& layout = kLogLayouts[slot.logLayout - 1];
+    static std::array<std::uint8_t, 32768> log;  // one run at a time
+    std::array<std::uint8_t, 30> heads{};
+    log.fill(0);
+
+    FactorySet10(ha, id, 1);
+    if (GetHsp10(ha, id, heads.data()) != 0 || GetLog10(ha, id, log.data()) != 0) {
+        if (slot.errorKind == kCheckCondition) slot.errorKind = kLogReadFailed;
+        FactorySet10(ha, id, 0);
+        return -1;
+    }
+    FactorySet10(ha, id, 0);
+
+    for (int i = 0; i < layout.entries; ++i) {
+        std::memcpy(slot.smartLogEntries[i], log.data() + layout.offset + i * layout.distance, kStoredEntryBytes);
+    }
+    if (log[static_cast<std::size_t>(layout.offset - 4)] == 'S') return 0;
+    slot.errorKind = kLogNotSupported;
+    return -1;
+}
+
+int IssueStopUnit(std::uint8_t ha, std::uint8_t id) {
+    Status("** Issued STOP UNIT COMMAND. **");
+    // The verdict has been decided by now: a drive that will not stop must
+    // not change what the slot says about it.
+    DriveSlot& slot = CurrentDrive();
+    const std::int32_t errorKind = slot.errorKind;
+    char lastError[64];
+    std::uint8_t sense[48], cdb[10];
+    std::memcpy(lastError, slot.lastError, sizeof lastError);
+    std::memcpy(sense, slot.senseData, sizeof sense);
+    std::memcpy(cdb, slot.failedCdb, sizeof cdb);
+
+    FactorySet10(ha, id, 1);
+    StartStopUnit(ha, id, 0);
+    FactorySet10(ha, id, 0);
+
+    slot.errorKind = errorKind;
+    std::memcpy(slot.lastError, lastError, sizeof lastError);
+    std::memcpy(slot.senseData, sense, sizeof sense);
+    std::memcpy(slot.failedCdb, cdb, sizeof cdb);
+    return 0;
+}
+
+Runthread::Outcome Runthread::Execute() {
+    ui::WindowModel& form = ui::Form();
+    ResetRunRandom();
+
+    const int slots = driveCount < kSlotCount ? driveCount : kSlotCount;
+    selectedCount = 0;
+    for (int s = 0; s < slots; ++s)
+        if (form.IsChecked(kSelectBoxes[s])) ++selectedCount;
+
+    int begun = 0;
+    for (int s = 0; s < slots; ++s) {
+        currentSlot = s;
+        form.SetProgress(ControlId::TBar, 0);
+        if (!form.IsChecked(kSelectBoxes[s])) continue;
+
+        form.SetCaption(kJudgeLabels[s], "Run.", ui::colors::kNavy);
+        form.Repaint(kJudgeLabels[s]);
+        // A box ticked after the count (the boxes are locked during a run)
+        // must not divide by zero.
+        const int share = form.Maximum(ControlId::PBar) / (selectedCount > 0 ? selectedCount : 1);
+        form.SetPosition(ControlId::PBar, share * begun);
+        ++begun;
+
+        DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
+        SetText(slot.startTime, platform::LocalTimeText().c_str());
+        slot.runFlags |= kFlagIdentity;
+
+        const auto ha = static_cast<std::uint8_t>(slot.hostAdapter & 0x0F);
+        const auto id = static_cast<std::uint8_t>(slot.targetId & 0x0F);
+        Ending ending = Ending::F1;
+        if (slot.errorKind == kNotIdentified) {
+            std::snprintf(slot.serialNumber, sizeof slot.serialNumber, "HA#%dID%02d", slot.hostAdapter,
+                          slot.targetId);
+        }
+        if (slot.errorKind == kNoError || slot.errorKind == kLogUnreadableAtScan) ending = TestDrive(slot, ha, id);
+        if (!EndSlot(ending, ha, id)) return Outcome::Stopped;
+    }
+    FinishRun();
+    return Outcome::Finished;
+}
+
+void Runthread::Start() {
+    std::thread([] {
+        if (Execute() == Outcome::Stopped) {
+            // The alarm's OK ends the program; until then this worker does nothing.
+            for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+        }
+    }).detach();
+}
+
+}  // namespace tamro

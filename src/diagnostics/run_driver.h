@@ -1,0 +1,29 @@
+// The diagnostic run: every ticked drive through the whole sequence, one
+// after the other, each judged and logged.
+#pragma once
+
+#include <cstdint>
+
+namespace tamro {
+
+// Reads the drive's error log from its service area into the slot. 0 when it
+// was read and carries its signature; -1 otherwise (errorKind says why).
+int SaAreaRead(std::uint8_t hostAdapter, std::uint8_t targetId);
+
+// Spins the drive down; always 0, and the drive's failure to do so leaves the
+// slot as it was.
+int IssueStopUnit(std::uint8_t hostAdapter, std::uint8_t targetId);
+
+class Runthread {
+public:
+    // Starts the worker at once; nobody keeps or waits for it. A worker whose
+    // log file could not be created stays parked until the program ends.
+    static void Start();
+
+    enum class Outcome { Finished, Stopped };
+    // The worker's body. Stopped: a log could not be created and the run
+    // went no further.
+    static Outcome Execute();
+};
+
+}  // namespace tamro
