@@ -1,6 +1,10 @@
 #include "transport/commands.h"
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
 
 #include "transport/aspi.h"
 
@@ -52,7 +56,7 @@ void Fill(const Request& r, SRB_ExecSCSICmd& srb) {
 // Sends the request and re-issues it while the drive answers unit attention
 // (ASC 29h), up to a bound.
 // The probe gives up as a plain CHECK CONDITION, since it never writes the slot.
-int Issue(Step step, const char* label, const Request& r) {
+int Send(Step step, const char* label, const Request& r) {
     SRB_ExecSCSICmd srb;
     for (int reissues = 0;; ++reissues) {
         Fill(r, srb);
@@ -104,6 +108,70 @@ Request BlockCdb(std::uint8_t ha, std::uint8_t id, Dir dir, std::uint32_t length
     return r;
 }
 
+Request FactoryRequest(std::uint8_t ha, std::uint8_t id, int on) {
+    const char* key = on == 1 ? TAMRO_FACTORY_ON_KEY : TAMRO_FACTORY_OFF_KEY;
+    Request r = Cdb10(ha, id, Dir::None, 0, nullptr, 0xF0);
+    for (int i = 0; i < 7; ++i) r.cdb[2 + i] = static_cast<std::uint8_t>(key[i]);
+    return r;
+}
+
+constexpr char kFactoryOnLabel[] = "Factory Set(10)";
+constexpr char kFactoryOffLabel[] = "Factory ReSet(10)";
+
+// What the stop at exit needs to know: the commands in flight and the drives
+// whose factory mode was switched on and not yet off.
+enum class Factory : std::uint8_t { None, On, Off };
+
+struct Traffic {
+    std::mutex mutex;
+    std::condition_variable settled;
+    bool stopRequested = false;
+    int inFlight = 0;
+    int stopped = 0;
+    std::set<std::pair<std::uint8_t, std::uint8_t>> factoryOn;
+
+    bool SettledLocked() const { return inFlight == 0 && factoryOn.empty(); }
+};
+
+Traffic& traffic() {
+    static Traffic t;
+    return t;
+}
+
+// The thread that meets the stop request closes the factory mode it left
+// open, then waits for the program's end.
+[[noreturn]] void StopHere(std::unique_lock<std::mutex> lock) {
+    Traffic& t = traffic();
+    const auto open = std::exchange(t.factoryOn, {});
+    ++t.inFlight;
+    lock.unlock();
+    for (const auto& [ha, id] : open) Send(ExecScsiCmd, kFactoryOffLabel, FactoryRequest(ha, id, 0));
+    lock.lock();
+    --t.inFlight;
+    ++t.stopped;
+    t.settled.notify_all();
+    std::condition_variable never;
+    for (;;) never.wait(lock);
+}
+
+int Issue(Step step, const char* label, const Request& r, Factory factory = Factory::None) {
+    Traffic& t = traffic();
+    {
+        std::unique_lock lock(t.mutex);
+        if (t.stopRequested) StopHere(std::move(lock));
+        ++t.inFlight;
+        // Counted before it is sent: a switch-on that fails may still have
+        // reached the drive, and a spare ReSet does no harm.
+        if (factory == Factory::On) t.factoryOn.insert({r.ha, r.id});
+    }
+    const int result = Send(step, label, r);
+    std::lock_guard lock(t.mutex);
+    if (factory == Factory::Off) t.factoryOn.erase({r.ha, r.id});
+    --t.inFlight;
+    if (t.SettledLocked()) t.settled.notify_all();
+    return result;
+}
+
 }  // namespace
 
 int TestUnitReady(std::uint8_t ha, std::uint8_t id) {
@@ -136,10 +204,8 @@ int ReadDefectData10(std::uint8_t ha, std::uint8_t id, std::uint16_t grownList, 
 }
 
 int FactorySet10(std::uint8_t ha, std::uint8_t id, int on) {
-    const char* key = on == 1 ? TAMRO_FACTORY_ON_KEY : TAMRO_FACTORY_OFF_KEY;
-    Request r = Cdb10(ha, id, Dir::None, 0, nullptr, 0xF0);
-    for (int i = 0; i < 7; ++i) r.cdb[2 + i] = static_cast<std::uint8_t>(key[i]);
-    return Issue(ExecScsiCmd, on == 1 ? "Factory Set(10)" : "Factory ReSet(10)", r);
+    return Issue(ExecScsiCmd, on == 1 ? kFactoryOnLabel : kFactoryOffLabel, FactoryRequest(ha, id, on),
+                 on == 1 ? Factory::On : Factory::Off);
 }
 
 int GetHsp10(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer30) {
@@ -212,5 +278,38 @@ int WriteBuffer(std::uint8_t ha, std::uint8_t id, std::uint32_t length, std::uin
     PutBe24(&r.cdb[6], length);
     return Issue(ExecScsiCmdDownload, "Write Buffer", r);
 }
+
+void RequestStopAtNextCommand() {
+    std::lock_guard lock(traffic().mutex);
+    traffic().stopRequested = true;
+}
+
+bool StopRequested() {
+    std::lock_guard lock(traffic().mutex);
+    return traffic().stopRequested;
+}
+
+bool WaitForCommandsToSettle(std::chrono::milliseconds bound) {
+    Traffic& t = traffic();
+    std::unique_lock lock(t.mutex);
+    return t.settled.wait_for(lock, bound, [&t] { return t.SettledLocked(); });
+}
+
+namespace testing {
+void ClearStopRequest() {
+    std::lock_guard lock(traffic().mutex);
+    traffic().stopRequested = false;
+}
+
+int StoppedCommandThreads() {
+    std::lock_guard lock(traffic().mutex);
+    return traffic().stopped;
+}
+
+bool FactoryModeLeftOn(std::uint8_t ha, std::uint8_t id) {
+    std::lock_guard lock(traffic().mutex);
+    return traffic().factoryOn.contains({ha, id});
+}
+}  // namespace testing
 
 }  // namespace tamro

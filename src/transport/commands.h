@@ -6,6 +6,7 @@
 // transfer length.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -43,5 +44,25 @@ int ModeSense6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uint
 int ModeSelect6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uint32_t length);
 // Sends `length` bytes of microcodeImage from `offset` on.
 int WriteBuffer(std::uint8_t ha, std::uint8_t id, std::uint32_t length, std::uint32_t offset);
+
+// Ending the program while a worker is at work. From this call on no thread
+// sends another command: the next one a thread issues is not sent; instead
+// that thread switches off the factory mode of every drive it was left on
+// for, then stops for good (it never returns from that command).
+void RequestStopAtNextCommand();
+bool StopRequested();
+
+// Waits until no command is in flight and no drive is left in factory mode,
+// at most `bound`. True when that was reached.
+bool WaitForCommandsToSettle(std::chrono::milliseconds bound);
+
+namespace testing {
+// Lets commands through again; threads already stopped stay stopped.
+void ClearStopRequest();
+// Threads stopped by the request so far.
+int StoppedCommandThreads();
+// Whether the command layer counts ha/id as left in factory mode.
+bool FactoryModeLeftOn(std::uint8_t ha, std::uint8_t id);
+}  // namespace testing
 
 }  // namespace tamro

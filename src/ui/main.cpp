@@ -13,8 +13,11 @@
 namespace {
 
 [[noreturn]] void End() {
-    // A run or a scan may still be working on its own thread; it ends with
-    // the process rather than racing the destruction of what it uses.
+    // A run or a download may still be working on its own thread: it sends
+    // no further command, a drive it left in factory mode is switched back,
+    // and it ends with the process rather than racing the destruction of
+    // what it uses. Nothing is saved.
+    tamro::ui::StopWorkForExit(tamro::ui::ExitBound());
     std::fflush(nullptr);
     std::_Exit(0);
 }

@@ -1,9 +1,12 @@
 #include "ui/main_window.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "discovery/scan.h"
 #include "platform/time_text.h"
+#include "transport/aspi.h"
+#include "transport/commands.h"
 #include "ui/window_model.h"
 
 namespace tamro::ui {
@@ -41,12 +44,59 @@ std::string DateText(const std::tm& date) {
 void cancelClick() { CloseWindow(); }
 void okClick() { CloseWindow(); }
 void EXITClick() { CloseWindow(); }
+void Button7Click() { CloseWindow(); }
+
+bool StopWorkForExit(std::chrono::milliseconds bound) {
+    RequestStopAtNextCommand();
+    return WaitForCommandsToSettle(bound);
+}
+
+std::chrono::milliseconds ExitBound() {
+    const AspiWaits& waits = CurrentAspiWaits();
+    const std::uint32_t longest = std::max({waits.standardMs, waits.longMs, waits.downloadMs});
+    return std::chrono::milliseconds(longest) + std::chrono::milliseconds(waits.standardMs);
+}
 
 void InstallHandlers() {
     WindowModel& form = Form();
     form.OnClick(ControlId::cancel, cancelClick);
     form.OnClick(ControlId::OK, okClick);
     form.OnClick(ControlId::EXIT, EXITClick);
+    form.OnClick(ControlId::Button7, Button7Click);
+
+    form.OnClick(ControlId::accept, acceptClick);
+    form.OnClick(ControlId::Button1, Button1Click);
+    form.OnClick(ControlId::Button4, Button4Click);
+    form.OnClick(ControlId::TEST, TESTClick);
+    form.OnClick(ControlId::Button6, Button6Click);
+
+    form.OnClick(ControlId::DL, DLClick);
+    form.OnClick(ControlId::Button8, Button8Click);
+    form.OnClick(ControlId::Button9, Button9Click);
+
+    // Check boxes: every change of state, the program's too.
+    form.OnChange(ControlId::ExtTest, ExtTestClick);
+    form.OnChange(ControlId::StdTest, StdTestClick);
+    form.OnChange(ControlId::SmtTest, SmtTestClick);
+    form.OnChange(ControlId::ReadOnly, ReadOnlyClick);
+    form.OnChange(ControlId::WrtPermit, WrtpermitClick);
+    form.OnClick(ControlId::WtOK, WtOKClick);
+    form.OnClick(ControlId::WtNG, WtNGClick);
+
+    constexpr struct {
+        ControlId logButton, selectBox;
+        void (*click)();
+        void (*change)();
+    } kRows[] = {
+        {ControlId::ID0, ControlId::ID0D, ID0Click, ID0DClick}, {ControlId::ID1, ControlId::ID1D, ID1Click, ID1DClick},
+        {ControlId::ID2, ControlId::ID2D, ID2Click, ID2DClick}, {ControlId::ID3, ControlId::ID3D, ID3Click, ID3DClick},
+        {ControlId::ID4, ControlId::ID4D, ID4Click, ID4DClick}, {ControlId::ID5, ControlId::ID5D, ID5Click, ID5DClick},
+        {ControlId::ID6, ControlId::ID6D, ID6Click, ID6DClick},
+    };
+    for (const auto& row : kRows) {
+        form.OnClick(row.logButton, row.click);
+        form.OnChange(row.selectBox, row.change);
+    }
 }
 
 void ConstructForm() {

@@ -1,15 +1,39 @@
-// Renders the window's screens to PNG files, for looking at them without a
-// display: render_screens <folder>.
+// Renders the window's main screens to PNG files, for looking at them
+// without a display: render_screens <folder>. It walks the operator's way on
+// the simulated bus: the disclaimer, the drive list, the write question, a
+// finished Quick run, the retest question and the alarm of a failed scan.
 #include <QApplication>
 #include <QElapsedTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "sim_control.h"
 #include "ui/main_window.h"
 #include "ui/qt/form_view.h"
+
+namespace {
+
+using tamro::ui::ControlId;
+using tamro::ui::Form;
+
+bool WaitFor(const std::function<bool()>& done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > 60000) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void Click(ControlId id) {
+    if (!Form().OperatorClick(id)) std::fprintf(stderr, "%s cannot be clicked\n", tamro::ui::ControlName(id).data());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -19,15 +43,39 @@ int main(int argc, char** argv) {
     InstallHandlers();
     qt::FormView view;
     view.show();
+    bool ok = true;
+    const auto render = [&](const char* name) {
+        ok = qt::RenderToPng(view, QString::fromStdString(folder + "/" + name + ".png")) && ok;
+    };
+
     sim_set_service_time_us(20000);  // keep the wait notice up while it is drawn
     ConstructForm();
-    bool ok = qt::RenderToPng(view, QString::fromStdString(folder + "/wait.png"));
+    render("wait");
     sim_set_service_time_us(0);
-    QElapsedTimer t;
-    t.start();
-    while (!Form().IsEnabled(ControlId::accept) && !Form().IsEnabled(ControlId::OK) && t.elapsed() < 30000)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    ok = qt::RenderToPng(view, QString::fromStdString(folder + "/disclaimer.png")) && ok;
+    ok = WaitFor([] { return Form().IsEnabled(ControlId::accept) || Form().IsEnabled(ControlId::OK); }) && ok;
+    render("disclaimer");
+
+    Click(ControlId::accept);
+    render("drive_list");
+
+    Click(ControlId::WrtPermit);
+    render("write_question");
+    Click(ControlId::WtNG);
+
+    Click(ControlId::SmtTest);
+    Click(ControlId::Button4);
+    ok = WaitFor([] { return Form().IsEnabled(ControlId::TEST); }) && ok;
+    render("run_finished");
+
+    Click(ControlId::TEST);
+    render("retest_question");
+
+    // START with the host adapters gone: the scan fails and the alarm stays.
+    sim_set_support_status(0x00);
+    Click(ControlId::Button6);
+    ok = WaitFor([] { return Form().IsEnabled(ControlId::OK); }) && ok;
+    render("alarm");
+
     std::printf("%s\n", ok ? "rendered" : "failed");
     std::fflush(nullptr);
     std::_Exit(ok ? 0 : 1);

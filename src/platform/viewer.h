@@ -1,0 +1,19 @@
+// The system's text viewer, started on a drive's log file.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tamro::platform {
+
+// Starts the viewer on fileName (in the current folder) and returns at once;
+// whether it started is not examined.
+void StartTextViewer(const std::string& fileName);
+
+namespace testing {
+// Replaces the system's viewer; an empty one puts the system's back.
+using ViewerLauncher = std::function<void(const std::string& fileName)>;
+void SetViewerLauncher(ViewerLauncher launcher);
+}  // namespace testing
+
+}  // namespace tamro::platform
