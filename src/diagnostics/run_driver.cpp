@@ -21,10 +21,6 @@ namespace {
 
 using ui::ControlId;
 
-constexpr ControlId kSelectBoxes[kSlotCount] = {ControlId::ID0D, ControlId::ID1D, ControlId::ID2D, ControlId::ID3D,
-                                                ControlId::ID4D, ControlId::ID5D, ControlId::ID6D};
-constexpr ControlId kJudgeLabels[kSlotCount] = {ControlId::J0, ControlId::J1, ControlId::J2, ControlId::J3,
-                                                ControlId::J4, ControlId::J5, ControlId::J6};
 
 struct LogLayout {
     int entries;
@@ -224,16 +220,16 @@ Runthread::Outcome Runthread::Execute() {
     const int slots = driveCount < kSlotCount ? driveCount : kSlotCount;
     selectedCount = 0;
     for (int s = 0; s < slots; ++s)
-        if (form.IsChecked(kSelectBoxes[s])) ++selectedCount;
+        if (form.IsChecked(ui::kSelectBoxes[s])) ++selectedCount;
 
     int begun = 0;
     for (int s = 0; s < slots; ++s) {
         currentSlot = s;
         form.SetProgress(ControlId::TBar, 0);
-        if (!form.IsChecked(kSelectBoxes[s])) continue;
+        if (!form.IsChecked(ui::kSelectBoxes[s])) continue;
 
-        form.SetCaption(kJudgeLabels[s], "Run.", ui::colors::kNavy);
-        form.Repaint(kJudgeLabels[s]);
+        form.SetCaption(ui::kJudgeLabels[s], "Run.", ui::colors::kNavy);
+        form.Repaint(ui::kJudgeLabels[s]);
         // A box ticked after the count (the boxes are locked during a run)
         // must not divide by zero.
         const int share = form.Maximum(ControlId::PBar) / (selectedCount > 0 ? selectedCount : 1);

@@ -15,14 +15,6 @@ namespace {
 using ui::ControlId;
 namespace colors = ui::colors;
 
-constexpr ControlId kLines[kSlotCount] = {ControlId::id0l, ControlId::id1l, ControlId::id2l, ControlId::id3l,
-                                          ControlId::id4l, ControlId::id5l, ControlId::id6l};
-constexpr ControlId kJudge[kSlotCount] = {ControlId::J0, ControlId::J1, ControlId::J2, ControlId::J3,
-                                          ControlId::J4, ControlId::J5, ControlId::J6};
-constexpr ControlId kSelect[kSlotCount] = {ControlId::ID0D, ControlId::ID1D, ControlId::ID2D, ControlId::ID3D,
-                                           ControlId::ID4D, ControlId::ID5D, ControlId::ID6D};
-constexpr ControlId kLogButton[kSlotCount] = {ControlId::ID0, ControlId::ID1, ControlId::ID2, ControlId::ID3,
-                                              ControlId::ID4, ControlId::ID5, ControlId::ID6};
 
 // `length` bytes of the INQUIRY data from `from` on, stopping at a NUL, padded
 // with blanks to `width`.
@@ -72,14 +64,14 @@ void ShowSlots() {
     ui::WindowModel& form = ui::Form();
     if (driveCount == 0) {
         for (int n = 0; n < kSlotCount; ++n) {
-            form.SetCaption(kLines[n], "HA#x/IDxx   Non Connection ");
-            form.SetCaption(kJudge[n], " ------ ");
+            form.SetCaption(ui::kSlotLines[n], "HA#x/IDxx   Non Connection ");
+            form.SetCaption(ui::kJudgeLabels[n], " ------ ");
         }
         form.Hide(ControlId::Panel3);
     }
     for (int n = 0; n < kSlotCount; ++n) {
-        form.SetFontColor(kLines[n], colors::kBlack);
-        form.Disable(kLogButton[n]);
+        form.SetFontColor(ui::kSlotLines[n], colors::kBlack);
+        form.Disable(ui::kLogButtons[n]);
     }
     if (driveCount == 0) {
         currentSlot = 0;
@@ -94,15 +86,15 @@ void ShowSlots() {
         const bool empty = !identity && slot.errorKind == kNoError;
         bool failed = false;
         if (identity) {
-            form.SetCaption(kLines[n], IdentityLine(slot),
+            form.SetCaption(ui::kSlotLines[n], IdentityLine(slot),
                             slot.errorKind == kLogUnreadableAtScan ? colors::kMaroon : colors::kGreen);
         } else if (slot.errorKind == kNotIdentified) {
-            form.SetCaption(kLines[n], AddressLine(slot, "Device name not available."), colors::kMaroon);
+            form.SetCaption(ui::kSlotLines[n], AddressLine(slot, "Device name not available."), colors::kMaroon);
         } else if (slot.errorKind != kNoError) {
-            form.SetCaption(kLines[n], AddressLine(slot, "This Drive had check condition."), colors::kRed);
+            form.SetCaption(ui::kSlotLines[n], AddressLine(slot, "This Drive had check condition."), colors::kRed);
             failed = true;
         } else {
-            form.SetCaption(kLines[n], "HA#x/IDxx  Non Connection ");
+            form.SetCaption(ui::kSlotLines[n], "HA#x/IDxx  Non Connection ");
         }
 
         if (failed) {
@@ -111,16 +103,16 @@ void ShowSlots() {
         }
 
         if (empty || slot.errorKind == kNotIdentified) {
-            form.SetCaption(kJudge[n], " ------ ");
-            form.Repaint(kJudge[n]);
+            form.SetCaption(ui::kJudgeLabels[n], " ------ ");
+            form.Repaint(ui::kJudgeLabels[n]);
         } else {
-            form.SetCaption(kJudge[n], "");
-            form.Repaint(kJudge[n]);
+            form.SetCaption(ui::kJudgeLabels[n], "");
+            form.Repaint(ui::kJudgeLabels[n]);
             if (slot.errorKind == kNoError) {
-                form.Check(kSelect[n]);
-                form.Enable(kSelect[n]);
+                form.Check(ui::kSelectBoxes[n]);
+                form.Enable(ui::kSelectBoxes[n]);
             } else {
-                form.Uncheck(kSelect[n]);
+                form.Uncheck(ui::kSelectBoxes[n]);
             }
         }
     }

@@ -19,12 +19,6 @@ namespace {
 
 using ui::ControlId;
 
-constexpr ControlId kSelectBoxes[kSlotCount] = {ControlId::ID0D, ControlId::ID1D, ControlId::ID2D, ControlId::ID3D,
-                                                ControlId::ID4D, ControlId::ID5D, ControlId::ID6D};
-constexpr ControlId kJudgeLabels[kSlotCount] = {ControlId::J0, ControlId::J1, ControlId::J2, ControlId::J3,
-                                                ControlId::J4, ControlId::J5, ControlId::J6};
-constexpr ControlId kLogButtons[kSlotCount] = {ControlId::ID0, ControlId::ID1, ControlId::ID2, ControlId::ID3,
-                                               ControlId::ID4, ControlId::ID5, ControlId::ID6};
 
 constexpr char kRefusalPrefix[] = "Microcode file ";
 
@@ -124,7 +118,7 @@ int WriteMicrocodeLog() {
     if (s.runFlags & kFlagPass) logparts::WritePassBanner(f);
     logparts::WriteStopTime(f, s);
     std::fclose(f);
-    if (currentSlot >= 0 && currentSlot < kSlotCount) ui::Form().Enable(kLogButtons[currentSlot]);
+    if (currentSlot >= 0 && currentSlot < kSlotCount) ui::Form().Enable(ui::kLogButtons[currentSlot]);
     Status("");
     return 0;
 }
@@ -134,16 +128,16 @@ MicroCodethread::Outcome MicroCodethread::Execute() {
     const int slots = driveCount < kSlotCount ? driveCount : kSlotCount;
     selectedCount = 0;
     for (int s = 0; s < slots; ++s)
-        if (form.IsChecked(kSelectBoxes[s])) ++selectedCount;
+        if (form.IsChecked(ui::kSelectBoxes[s])) ++selectedCount;
 
     int begun = 0;
     for (int s = 0; s < slots; ++s) {
         currentSlot = s;
         SetProgress(ControlId::TBar, 0);
-        if (!form.IsChecked(kSelectBoxes[s])) continue;
+        if (!form.IsChecked(ui::kSelectBoxes[s])) continue;
 
-        form.SetCaption(kJudgeLabels[s], "Run.", ui::colors::kNavy);
-        form.Repaint(kJudgeLabels[s]);
+        form.SetCaption(ui::kJudgeLabels[s], "Run.", ui::colors::kNavy);
+        form.Repaint(ui::kJudgeLabels[s]);
         // The boxes stay enabled during a download: one ticked after the
         // count must not divide by zero.
         const int driveShare = 1000 / (selectedCount > 0 ? selectedCount : 1);

@@ -148,6 +148,19 @@ inline constexpr std::string_view kOpenDialogFilter = "*.frm|*.frm|*.*|*.*";
 inline constexpr int kImagePictureWidth = 105;
 inline constexpr int kImagePictureHeight = 52;
 
+// The controls of the drive slot rows 0 to 6: the selection box, the line,
+// the JUDGE label and the log button of each.
+inline constexpr std::size_t kSlotRows = 7;
+inline constexpr ControlId kSelectBoxes[kSlotRows] = {ControlId::ID0D, ControlId::ID1D, ControlId::ID2D,
+                                                      ControlId::ID3D, ControlId::ID4D, ControlId::ID5D,
+                                                      ControlId::ID6D};
+inline constexpr ControlId kSlotLines[kSlotRows] = {ControlId::id0l, ControlId::id1l, ControlId::id2l, ControlId::id3l,
+                                                    ControlId::id4l, ControlId::id5l, ControlId::id6l};
+inline constexpr ControlId kJudgeLabels[kSlotRows] = {ControlId::J0, ControlId::J1, ControlId::J2, ControlId::J3,
+                                                      ControlId::J4, ControlId::J5, ControlId::J6};
+inline constexpr ControlId kLogButtons[kSlotRows] = {ControlId::ID0, ControlId::ID1, ControlId::ID2, ControlId::ID3,
+                                                     ControlId::ID4, ControlId::ID5, ControlId::ID6};
+
 // The label that shows a progress bar's percentage (PBarLabel for PBar,
 // TBarLabel for TBar); none for any other control.
 std::optional<ControlId> ProgressLabelOf(ControlId bar);

@@ -16,8 +16,6 @@ namespace tamro::ui {
 
 namespace {
 
-constexpr ControlId kSelect[kSlotCount] = {ControlId::ID0D, ControlId::ID1D, ControlId::ID2D, ControlId::ID3D,
-                                           ControlId::ID4D, ControlId::ID5D, ControlId::ID6D};
 constexpr ControlId kSettings[] = {ControlId::ExtTest, ControlId::StdTest, ControlId::SmtTest,
                                    ControlId::ReadOnly, ControlId::WrtPermit};
 
@@ -68,7 +66,7 @@ void acceptClick() {
     form.Uncheck(ControlId::WrtPermit);
     form.SetFontColor(ControlId::WrtPermit, colors::kBlack);
 
-    for (ControlId box : kSelect) form.Disable(box);
+    for (ControlId box : kSelectBoxes) form.Disable(box);
     ShowSlots();
     form.Show(ControlId::Button4);
     form.Enable(ControlId::Button4);
@@ -88,7 +86,7 @@ void Button1Click() {
 
 void Button4Click() {
     WindowModel& form = Form();
-    for (ControlId box : kSelect) form.Disable(box);
+    for (ControlId box : kSelectBoxes) form.Disable(box);
     for (ControlId box : kSettings) form.Disable(box);
     form.Disable(ControlId::Button1);
     form.Disable(ControlId::Button4);

@@ -14,12 +14,6 @@ namespace tamro::ui {
 namespace {
 
 constexpr ControlId kModes[] = {ControlId::ExtTest, ControlId::StdTest, ControlId::SmtTest};
-constexpr ControlId kJudge[kSlotCount] = {ControlId::J0, ControlId::J1, ControlId::J2, ControlId::J3,
-                                          ControlId::J4, ControlId::J5, ControlId::J6};
-constexpr ControlId kSelect[kSlotCount] = {ControlId::ID0D, ControlId::ID1D, ControlId::ID2D, ControlId::ID3D,
-                                           ControlId::ID4D, ControlId::ID5D, ControlId::ID6D};
-constexpr ControlId kLogButton[kSlotCount] = {ControlId::ID0, ControlId::ID1, ControlId::ID2, ControlId::ID3,
-                                              ControlId::ID4, ControlId::ID5, ControlId::ID6};
 
 // Runs on every change of a mode box, so the unchecks below come back here
 // for the other boxes; the chosen box can only be left by choosing another.
@@ -60,14 +54,14 @@ void OpenLog(int n) {
     WindowModel& form = Form();
     platform::StartTextViewer(LogFileName(DriveTable[static_cast<std::size_t>(n)].serialNumber));
     // Unchecked at once, so the next click opens the log again.
-    form.Uncheck(kLogButton[n]);
+    form.Uncheck(kLogButtons[n]);
     form.Focus(ControlId::connect);
 }
 
 void SelectionChanged(int n) {
     WindowModel& form = Form();
-    form.SetCaption(kJudge[n], form.IsChecked(kSelect[n]) ? "" : "------ ");
-    form.Repaint(kJudge[n]);
+    form.SetCaption(kJudgeLabels[n], form.IsChecked(kSelectBoxes[n]) ? "" : "------ ");
+    form.Repaint(kJudgeLabels[n]);
 }
 
 }  // namespace
