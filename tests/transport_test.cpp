@@ -99,6 +99,8 @@ struct Outcome {
     int errorKind;
 };
 
+void PrintTo(const Outcome& o, std::ostream* os) { *os << o.name; }
+
 const char* Label(Cmd c) {
     switch (c) {
         case Cmd::Read: return "Read(10)";

@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -57,7 +58,15 @@ public:
 
     WaitResult Wait(std::uint32_t timeoutMs) override {
         using Clock = std::chrono::steady_clock;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto start = Clock::now();
+        const auto deadline = start + std::chrono::milliseconds(timeoutMs);
+        // A request that completes within microseconds is taken without
+        // putting the thread to sleep; anything slower is waited for in poll.
+        const auto spinUntil = std::min(deadline, start + kSpin);
+        do {
+            if (Consume()) return WaitResult::Signalled;
+            if (errno != EAGAIN) return WaitResult::Failed;
+        } while (Clock::now() < spinUntil);
         for (;;) {
             if (Consume()) return WaitResult::Signalled;
             if (errno != EAGAIN) return WaitResult::Failed;
@@ -86,6 +95,8 @@ public:
     void* Handle() const override { return reinterpret_cast<void*>(static_cast<std::intptr_t>(fd_)); }
 
 private:
+    static constexpr std::chrono::microseconds kSpin{20};
+
     // True when a signal was taken; otherwise errno tells why not.
     bool Consume() {
         std::uint64_t value = 0;
