@@ -1,7 +1,6 @@
 #include "diagnostics/run_driver.h"
 
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -10,6 +9,7 @@
 #include "diagnostics/run_random.h"
 #include "diagnostics/surface_tests.h"
 #include "diagnostics/verdict.h"
+#include "diagnostics/worker_end.h"
 #include "discovery/drive_table.h"
 #include "platform/time_text.h"
 #include "transport/commands.h"
@@ -148,18 +148,6 @@ Ending TestDrive(DriveSlot& slot, std::uint8_t ha, std::uint8_t id) {
     return Ending::P;
 }
 
-void FinishRun() {
-    ui::WindowModel& form = ui::Form();
-    form.Enable(ControlId::TEST);
-    form.SetCaption(ControlId::DCONF, "<< The above indicated drives analysis was finished.>>", ui::colors::kGreen);
-    form.Repaint();
-    form.SetPosition(ControlId::PBar, form.Maximum(ControlId::PBar));
-    form.SetPosition(ControlId::TBar, form.Maximum(ControlId::TBar));
-    const std::string percent = ui::ProgressText(form.Position(ControlId::PBar));
-    form.SetCaption(ControlId::PBarLabel, percent);
-    form.SetCaption(ControlId::TBarLabel, percent);
-}
-
 }  // namespace
 
 int SaAreaRead(std::uint8_t ha, std::uint8_t id) {
@@ -250,16 +238,13 @@ Runthread::Outcome Runthread::Execute() {
         if (slot.errorKind == kNoError || slot.errorKind == kLogUnreadableAtScan) ending = TestDrive(slot, ha, id);
         if (!EndSlot(ending, ha, id)) return Outcome::Stopped;
     }
-    FinishRun();
+    ShowAnalysisFinished();
     return Outcome::Finished;
 }
 
 void Runthread::Start() {
     std::thread([] {
-        if (Execute() == Outcome::Stopped) {
-            // The alarm's OK ends the program; until then this worker does nothing.
-            for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
-        }
+        if (Execute() == Outcome::Stopped) ParkWorker();
     }).detach();
 }
 

@@ -1,11 +1,11 @@
 #include "microcode/microcode.h"
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 
 #include "diagnostics/verdict.h"
+#include "diagnostics/worker_end.h"
 #include "discovery/drive_table.h"
 #include "platform/folders.h"
 #include "platform/time_text.h"
@@ -174,20 +174,14 @@ MicroCodethread::Outcome MicroCodethread::Execute() {
         }
     }
 
-    form.Enable(ControlId::TEST);
-    form.SetCaption(ControlId::DCONF, "<< The above indicated drives analysis was finished.>>", ui::colors::kGreen);
-    form.Repaint();
-    SetProgress(ControlId::PBar, 1000);
-    SetProgress(ControlId::TBar, 1000);
+    ShowAnalysisFinished();
     form.Enable(ControlId::Button9);
     return Outcome::Finished;
 }
 
 void MicroCodethread::Start() {
     std::thread([] {
-        if (Execute() == Outcome::Stopped) {
-            for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
-        }
+        if (Execute() == Outcome::Stopped) ParkWorker();
     }).detach();
 }
 
