@@ -30,6 +30,7 @@ enum : std::uint8_t {
     SC_HA_INQUIRY = 0x00,
     SC_GET_DEV_TYPE = 0x01,
     SC_EXEC_SCSI_CMD = 0x02,
+    SC_ABORT_SRB = 0x03,
 };
 
 // Request status codes (SRB_Status and SendASPI32Command's return value).
@@ -140,6 +141,18 @@ struct SRB_ExecSCSICmd {
     std::uint8_t SenseArea[kSenseLength + 2];
 };
 
+// Asks the library to abort a request it still holds (SRB_ToAbort). The
+// library answers through this block's SRB_Status; the aborted block itself
+// still completes, with SS_ABORTED or its real outcome.
+struct SRB_Abort {
+    std::uint8_t SRB_Cmd;
+    std::uint8_t SRB_Status;
+    std::uint8_t SRB_HaId;
+    std::uint8_t SRB_Flags;
+    std::uint32_t SRB_Hdr_Rsvd;
+    void* SRB_ToAbort;
+};
+
 // The two entry points every wnaspi32 library exports.
 using GetASPI32SupportInfoFn = std::uint32_t (*)();
 using SendASPI32CommandFn = std::uint32_t (*)(void* srb);
@@ -156,6 +169,8 @@ static_assert(offsetof(SRB_GDEVBlock, SRB_Target) == 8);
 static_assert(offsetof(SRB_GDEVBlock, SRB_Lun) == 9);
 static_assert(offsetof(SRB_GDEVBlock, SRB_DeviceType) == 10);
 static_assert(sizeof(SRB_GDEVBlock) == 12);
+
+static_assert(offsetof(SRB_Abort, SRB_ToAbort) == 8);
 
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_Status) == 1);
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_HaId) == 2);
@@ -175,10 +190,12 @@ static_assert(offsetof(SRB_ExecSCSICmd, SRB_Rsvd2) == 28);
 static_assert(offsetof(SRB_ExecSCSICmd, CDBByte) == 48);
 static_assert(offsetof(SRB_ExecSCSICmd, SenseArea) == 64);
 static_assert(sizeof(SRB_ExecSCSICmd) == 116);
+static_assert(sizeof(SRB_Abort) == 12);
 #else
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_SenseLen) == 24);
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_PostProc) == 32);
 static_assert(offsetof(SRB_ExecSCSICmd, CDBByte) == 60);
 static_assert(offsetof(SRB_ExecSCSICmd, SenseArea) == 76);
 static_assert(sizeof(SRB_ExecSCSICmd) == 128);
+static_assert(sizeof(SRB_Abort) == 16);
 #endif
