@@ -1,17 +1,26 @@
 // The Linux SCSI generic library: enumeration over a fake device tree, the
-// status mapping, and the translation of requests against a stand-in for
-// the ioctl; a real device when the machine has one.
+// status mapping, requests against a stand-in for the ioctl (completed at
+// once) and for the driver (completed when the test says), the completion
+// thread over a stand-in node; a real device when the machine has one.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "platform/completion_event.h"
 #include "platform/dynamic_library.h"
-#include "sg_backend.h"
+#include "sg_driver.h"
+#include "transport/aspi.h"
 
 namespace sgaspi {
 namespace {
@@ -86,14 +95,12 @@ TEST(StatusMapping, ResultsIntoTheBlock) {
     std::uint8_t sense[48];
     for (int i = 0; i < 48; ++i) sense[i] = static_cast<std::uint8_t>(0xA0 + i);
 
-    ApplyResult(srb, io, sense);
-    EXPECT_EQ(srb.SRB_Status, SS_COMP);
+    EXPECT_EQ(ApplyResult(srb, io, sense), SS_COMP);
     EXPECT_EQ(srb.SRB_HaStat, 0);
 
     io.status = STATUS_CHKCOND;
     io.sb_len_wr = 18;
-    ApplyResult(srb, io, sense);
-    EXPECT_EQ(srb.SRB_Status, SS_ERR);
+    EXPECT_EQ(ApplyResult(srb, io, sense), SS_ERR);
     EXPECT_EQ(srb.SRB_TargStat, STATUS_CHKCOND);
     EXPECT_EQ(srb.SenseArea[17], 0xA0 + 17);
     EXPECT_EQ(srb.SenseArea[18], 0);
@@ -105,14 +112,12 @@ TEST(StatusMapping, ResultsIntoTheBlock) {
 
     io = {};
     io.resid = 44;  // a short INQUIRY answer
-    ApplyResult(srb, io, sense);
+    EXPECT_EQ(ApplyResult(srb, io, sense), SS_ERR);
     EXPECT_EQ(srb.SRB_HaStat, HASTAT_DO_DU);
-    EXPECT_EQ(srb.SRB_Status, SS_ERR);
 
     io = {};
     io.host_status = 0x05;
-    ApplyResult(srb, io, sense);
-    EXPECT_EQ(srb.SRB_Status, SS_ABORTED);
+    EXPECT_EQ(ApplyResult(srb, io, sense), SS_ABORTED);
 
     io = {};
     io.status = STATUS_BUSY;
@@ -122,11 +127,25 @@ TEST(StatusMapping, ResultsIntoTheBlock) {
 }
 
 TEST(StatusMapping, SystemErrors) {
-    EXPECT_EQ(StatusForErrno(EACCES), SS_ILLEGAL_MODE);
-    EXPECT_EQ(StatusForErrno(ENOENT), SS_NO_DEVICE);
-    EXPECT_EQ(StatusForErrno(ENOMEM), SS_BUFFER_TO_BIG);
-    EXPECT_EQ(StatusForErrno(EINVAL), SS_INVALID_SRB);
-    EXPECT_EQ(StatusForErrno(EIO), SS_ERR);
+    struct Row {
+        int error;
+        std::uint8_t status, haStat;
+    };
+    const Row rows[] = {
+        {ENODEV, SS_ERR, HASTAT_SEL_TO},  // the device has gone
+        {ENXIO, SS_ERR, HASTAT_SEL_TO},
+        {ENOENT, SS_ERR, HASTAT_SEL_TO},  // so has its node
+        {EACCES, SS_ILLEGAL_MODE, 0},
+        {ENOMEM, SS_BUFFER_TO_BIG, 0},
+        {EINVAL, SS_INVALID_SRB, 0},
+        {EIO, SS_ERR, 0},
+    };
+    for (const Row& row : rows) {
+        SRB_ExecSCSICmd srb{};
+        EXPECT_EQ(ApplyError(srb, row.error), row.status) << row.error;
+        EXPECT_EQ(srb.SRB_HaStat, row.haStat) << row.error;
+        EXPECT_EQ(srb.SRB_TargStat, 0xFF) << row.error;  // no status came back
+    }
 }
 
 class Requests : public ::testing::Test {
@@ -252,6 +271,196 @@ TEST_F(Requests, AdapterInquiryAndDeviceTypes) {
     EXPECT_EQ(library.Send(&dev), SS_NO_DEVICE);
 }
 
+// A READ(10) of one block, as the program sends it.
+SRB_ExecSCSICmd ReadBlock(std::uint8_t* buffer, void* event, std::uint8_t target = 1) {
+    SRB_ExecSCSICmd srb{};
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
+    srb.SRB_Target = target;
+    srb.SRB_BufLen = 512;
+    srb.SRB_BufPointer = buffer;
+    srb.SRB_SenseLen = 48;
+    srb.SRB_CDBLen = 10;
+    srb.SRB_PostProc = event;
+    srb.CDBByte[0] = 0x28;
+    srb.CDBByte[8] = 1;
+    return srb;
+}
+
+std::uint32_t AbortOf(Library& library, SRB_ExecSCSICmd* pending) {
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_ToAbort = pending;
+    return library.Send(&abort);
+}
+
+// Stands in for the kernel's sg driver: keeps each request until the test
+// returns it, with what the kernel would have written into it.
+class FakeDriver final : public Driver {
+public:
+    void Start(Completion done) override { done_ = std::move(done); }
+    int Submit(const std::string&, const sg_io_hdr_t& io) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (refusal != 0) return -refusal;
+        submitted_.push_back(io);
+        arrived_.notify_all();
+        return 0;
+    }
+    // Completes the n-th request once it has been submitted.
+    void Return(std::size_t n, int error, const std::function<void(sg_io_hdr_t&)>& answer = {}) {
+        sg_io_hdr_t io;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            arrived_.wait(lock, [&] { return submitted_.size() > n; });
+            io = submitted_[n];
+        }
+        if (answer) answer(io);
+        done_(io, error);
+    }
+
+    int refusal = 0;  // errno with which Submit refuses
+
+private:
+    Completion done_;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<sg_io_hdr_t> submitted_;
+};
+
+// The program's own execution step over the library, with short waits.
+class Asynchronous : public ::testing::Test {
+protected:
+    static constexpr std::uint32_t kWaitMs = 50;
+
+    Asynchronous() : driver(new FakeDriver), library({Adapter{0, "fake", {{1, Target{"/dev/sg7", 0}}}, 8}}, std::unique_ptr<Driver>(driver)) {
+        bound = &library;
+        tamro::Aspi().sendCommand = [](void* request) { return bound->Send(request); };
+        tamro::Aspi().completionEvent = tamro::platform::CreateCompletionEvent();
+        tamro::testing::SetAspiWaits({kWaitMs, kWaitMs, kWaitMs});
+    }
+    ~Asynchronous() override {
+        tamro::testing::ReleaseAspiBinding();
+        tamro::testing::SetAspiWaits({});
+        bound = nullptr;
+    }
+
+    static std::string LastError() { return tamro::CurrentFailureFields().lastError; }
+    static int ErrorKind() { return *tamro::CurrentFailureFields().errorKind; }
+    static void* Event() { return tamro::Aspi().completionEvent->Handle(); }
+
+    static inline Library* bound = nullptr;
+    FakeDriver* driver;  // owned by the library
+    Library library;
+};
+
+TEST_F(Asynchronous, ACompletionAfterTheProgramsWaitIsStillDelivered) {
+    // The test keeps block and buffer alive: the library holds them until
+    // the kernel returns the request, whatever the program's wait decided.
+    std::uint8_t data[512] = {};
+    SRB_ExecSCSICmd read = ReadBlock(data, Event());
+    EXPECT_EQ(tamro::ExecScsiCmd("Read(10)", &read), -1);
+    EXPECT_EQ(LastError(), "Error: Read(10): Event Timeout.");
+    EXPECT_EQ(ErrorKind(), 1);
+    EXPECT_EQ(std::atomic_ref<std::uint8_t>(read.SRB_Status).load(), SS_PENDING);
+    EXPECT_EQ(AbortOf(library, &read), SS_ABORT_FAIL);  // the sg driver cannot take it back
+
+    driver->Return(0, 0, [](sg_io_hdr_t& io) { std::memset(io.dxferp, 0x5A, io.dxfer_len); });
+    EXPECT_EQ(read.SRB_Status, SS_COMP);
+    EXPECT_EQ(read.SRB_TargStat, STATUS_GOOD);
+    EXPECT_EQ(data[511], 0x5A);
+    EXPECT_EQ(tamro::Aspi().completionEvent->Wait(0), tamro::platform::WaitResult::Signalled);
+    EXPECT_EQ(AbortOf(library, &read), SS_COMP);  // nothing left to abort
+}
+
+TEST_F(Asynchronous, ARequestThatNeverCompletesHoldsOnlyItself) {
+    std::uint8_t stuck[512] = {}, next[512] = {};
+    SRB_ExecSCSICmd stop = ReadBlock(stuck, Event());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(tamro::ExecScsiCmdLong("Start/Stop Unit", &stop), -1);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(kWaitMs));
+    EXPECT_LT(waited, std::chrono::milliseconds(kWaitMs + 1000));
+    EXPECT_EQ(LastError(), "Error: Start/Stop Unit: Event Timeout.");
+
+    // The library goes on serving the drives while it holds the stuck one.
+    tamro::testing::SetAspiWaits({5000, 5000, 5000});
+    std::thread kernel([&] { driver->Return(1, 0); });
+    SRB_ExecSCSICmd read = ReadBlock(next, Event());
+    EXPECT_EQ(tamro::ExecScsiCmd("Read(10)", &read), 0);
+    kernel.join();
+    EXPECT_EQ(AbortOf(library, &stop), SS_ABORT_FAIL);
+    EXPECT_EQ(stop.SRB_Status, SS_PENDING);
+}
+
+TEST_F(Asynchronous, AVanishedDeviceIsASelectionTimeoutInEveryVariant) {
+    using Step = int (*)(const char*, SRB_ExecSCSICmd*);
+    const Step steps[] = {tamro::ExecScsiCmd, tamro::ExecScsiCmdLong, tamro::ExecScsiCmdDownload,
+                          tamro::ExecScsiCmdSpecialWrite};
+    std::uint8_t data[512] = {};
+    for (const int error : {ENODEV, ENXIO, ENOENT}) {
+        driver->refusal = error;
+        for (const Step step : steps) {
+            SRB_ExecSCSICmd read = ReadBlock(data, Event());
+            EXPECT_EQ(step("Read(10)", &read), -1);
+            EXPECT_EQ(LastError(), "Read(10): Selection timeout.") << error;
+            EXPECT_EQ(ErrorKind(), 1);
+        }
+        SRB_ExecSCSICmd probe = ReadBlock(data, Event());
+        EXPECT_EQ(tamro::ExecScsiCmdProbe(&probe), -1);
+    }
+
+    // Gone while the kernel held the request.
+    driver->refusal = 0;
+    tamro::testing::SetAspiWaits({5000, 5000, 5000});
+    std::thread kernel([&] { driver->Return(0, ENODEV); });
+    SRB_ExecSCSICmd read = ReadBlock(data, Event());
+    EXPECT_EQ(tamro::ExecScsiCmdLong("ReadDefectData", &read), -1);
+    kernel.join();
+    EXPECT_EQ(LastError(), "ReadDefectData: Selection timeout.");
+}
+
+// The library's completion thread over a device node: a socket stands in for
+// the sg node, and the test plays the kernel at its other end.
+TEST(SgDriverThread, ReadsCompletionsBackAndLosesWhatAVanishedDeviceHeld) {
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+    ASSERT_EQ(fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+    bool opened = false;  // once: after the device has gone its node cannot be opened
+    auto open = [&](const std::string& node) {
+        if (node != "/dev/sg7" || opened) return -ENOENT;
+        opened = true;
+        return ends[0];
+    };
+    Library library({Adapter{0, "fake", {{1, Target{"/dev/sg7", 0}}}, 8}}, std::make_unique<SgDriver>(open));
+    auto event = tamro::platform::CreateCompletionEvent();
+    ASSERT_TRUE(event);
+
+    std::uint8_t data[512] = {};
+    SRB_ExecSCSICmd read = ReadBlock(data, event->Handle());
+    ASSERT_EQ(library.Send(&read), SS_PENDING);
+    sg_io_hdr_t io;
+    ASSERT_EQ(recv(ends[1], &io, sizeof io, 0), static_cast<ssize_t>(sizeof io));
+    EXPECT_EQ(io.timeout, 10000u);  // the kernel's own bound stays
+    std::memset(io.dxferp, 0x5A, io.dxfer_len);
+    io.status = STATUS_GOOD;
+    ASSERT_EQ(send(ends[1], &io, sizeof io, 0), static_cast<ssize_t>(sizeof io));
+    EXPECT_EQ(event->Wait(5000), tamro::platform::WaitResult::Signalled);
+    EXPECT_EQ(read.SRB_Status, SS_COMP);
+    EXPECT_EQ(data[0], 0x5A);
+
+    SRB_ExecSCSICmd lost = ReadBlock(data, event->Handle());
+    ASSERT_EQ(library.Send(&lost), SS_PENDING);
+    ASSERT_EQ(recv(ends[1], &io, sizeof io, 0), static_cast<ssize_t>(sizeof io));
+    close(ends[1]);
+    EXPECT_EQ(event->Wait(5000), tamro::platform::WaitResult::Signalled);
+    EXPECT_EQ(lost.SRB_Status, SS_ERR);
+    EXPECT_EQ(lost.SRB_HaStat, HASTAT_SEL_TO);
+
+    SRB_ExecSCSICmd after = ReadBlock(data, event->Handle());
+    EXPECT_EQ(library.Send(&after), SS_ERR);
+    EXPECT_EQ(after.SRB_HaStat, HASTAT_SEL_TO);
+}
+
 // Against the machine's own devices, through the built library.
 TEST(RealDevice, InquiryOfEveryDisk) {
     std::error_code ec;
@@ -264,6 +473,8 @@ TEST(RealDevice, InquiryOfEveryDisk) {
     ASSERT_TRUE(info && send);
     const std::uint32_t support = info();
     ASSERT_EQ(support >> 8 & 0xFF, SS_COMP);
+    auto event = tamro::platform::CreateCompletionEvent();
+    ASSERT_TRUE(event);
     int asked = 0;
     for (std::uint8_t ha = 0; ha < (support & 0xFF); ++ha) {
         for (std::uint8_t t = 0; t < 16; ++t) {
@@ -277,7 +488,8 @@ TEST(RealDevice, InquiryOfEveryDisk) {
             srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
             srb.SRB_HaId = ha;
             srb.SRB_Target = t;
-            srb.SRB_Flags = SRB_DIR_IN;
+            srb.SRB_Flags = SRB_EVENT_NOTIFY | SRB_DIR_IN;
+            srb.SRB_PostProc = event->Handle();
             srb.SRB_BufLen = sizeof data;
             srb.SRB_BufPointer = data;
             srb.SRB_SenseLen = 48;
@@ -286,7 +498,9 @@ TEST(RealDevice, InquiryOfEveryDisk) {
             srb.CDBByte[4] = sizeof data;
             const std::uint32_t status = send(&srb);
             if (status == SS_ILLEGAL_MODE) GTEST_SKIP() << "no permission on the SCSI generic devices";
-            EXPECT_NE(status, SS_PENDING);
+            ASSERT_EQ(status, SS_PENDING);
+            ASSERT_EQ(event->Wait(15000), tamro::platform::WaitResult::Signalled);
+            EXPECT_EQ(srb.SRB_Status, SS_COMP);
             EXPECT_EQ(srb.SRB_TargStat, STATUS_GOOD);
             EXPECT_EQ(data[0] & 0x1F, dev.SRB_DeviceType);
             ++asked;

@@ -1,10 +1,9 @@
 #include "sg_backend.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -114,7 +113,7 @@ std::uint8_t HostAdapterStatus(unsigned hostStatus, unsigned driverStatus) {
     }
 }
 
-void ApplyResult(SRB_ExecSCSICmd& srb, const sg_io_hdr_t& io, const std::uint8_t* sense) {
+std::uint8_t ApplyResult(SRB_ExecSCSICmd& srb, const sg_io_hdr_t& io, const std::uint8_t* sense) {
     std::uint8_t haStat = HostAdapterStatus(io.host_status, io.driver_status);
     const std::uint8_t targStat = io.status;
     if (haStat == HASTAT_OK && targStat == STATUS_GOOD && io.resid != 0) haStat = HASTAT_DO_DU;
@@ -122,18 +121,22 @@ void ApplyResult(SRB_ExecSCSICmd& srb, const sg_io_hdr_t& io, const std::uint8_t
     srb.SRB_TargStat = targStat;
     std::memset(srb.SenseArea, 0, sizeof srb.SenseArea);
     if (targStat == STATUS_CHKCOND) std::memcpy(srb.SenseArea, sense, std::min<std::size_t>(io.sb_len_wr, kSenseLength));
-    std::uint8_t status = haStat == HASTAT_OK && targStat == STATUS_GOOD ? SS_COMP : SS_ERR;
-    if (io.host_status == 0x05 && (io.driver_status & 0x0F) != 0x06) status = SS_ABORTED;
-    srb.SRB_Status = status;
+    if (io.host_status == 0x05 && (io.driver_status & 0x0F) != 0x06) return SS_ABORTED;
+    return haStat == HASTAT_OK && targStat == STATUS_GOOD ? SS_COMP : SS_ERR;
 }
 
-std::uint8_t StatusForErrno(int error) {
+std::uint8_t ApplyError(SRB_ExecSCSICmd& srb, int error) {
+    srb.SRB_HaStat = HASTAT_OK;
+    srb.SRB_TargStat = kNoStatus;
     switch (error) {
-        case EACCES:
-        case EPERM: return SS_ILLEGAL_MODE;
+        // The device, or its node, has gone: no target answers any more.
         case ENOENT:
         case ENODEV:
-        case ENXIO: return SS_NO_DEVICE;
+        case ENXIO:
+            srb.SRB_HaStat = HASTAT_SEL_TO;
+            return SS_ERR;
+        case EACCES:
+        case EPERM: return SS_ILLEGAL_MODE;
         case ENOMEM: return SS_BUFFER_TO_BIG;
         case EINVAL:
         case EFAULT: return SS_INVALID_SRB;
@@ -142,6 +145,15 @@ std::uint8_t StatusForErrno(int error) {
 }
 
 Library::Library(std::vector<Adapter> adapters, Ioctl ioctl) : adapters_(std::move(adapters)), ioctl_(std::move(ioctl)) {}
+
+Library::Library(std::vector<Adapter> adapters, std::unique_ptr<Driver> driver)
+    : adapters_(std::move(adapters)), driver_(std::move(driver)) {
+    driver_->Start([this](const sg_io_hdr_t& io, int error) { Complete(io, error); });
+}
+
+// The driver goes first, so that nothing completes into a library being
+// destroyed; blocks it still held stay pending.
+Library::~Library() { driver_.reset(); }
 
 void Library::Refresh(std::vector<Adapter> adapters) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -182,19 +194,74 @@ std::uint32_t Library::Execute(SRB_ExecSCSICmd& srb) {
     srb.SRB_HaStat = HASTAT_OK;
     srb.SRB_TargStat = kNoStatus;
     const auto t = a->targets.find(srb.SRB_Target);
-    if (srb.SRB_Lun != 0 || t == a->targets.end()) {
-        srb.SRB_HaStat = HASTAT_SEL_TO;
-        srb.SRB_TargStat = STATUS_GOOD;
-        return srb.SRB_Status = SS_ERR;
-    }
+    if (srb.SRB_Lun != 0 || t == a->targets.end()) return srb.SRB_Status = ApplyError(srb, ENODEV);
+    if (driver_) return Submit(srb, t->second.node);
     sg_io_hdr_t io;
     std::uint8_t sense[kSenseLength] = {};
     std::uint8_t refusal = SS_INVALID_SRB;
     if (!Translate(srb, io, sense, &refusal)) return srb.SRB_Status = refusal;
     const int result = ioctl_(t->second.node, io);
-    if (result < 0) return srb.SRB_Status = StatusForErrno(-result);
-    ApplyResult(srb, io, sense);
-    return srb.SRB_Status;
+    return srb.SRB_Status = result < 0 ? ApplyError(srb, -result) : ApplyResult(srb, io, sense);
+}
+
+std::uint32_t Library::Submit(SRB_ExecSCSICmd& srb, const std::string& node) {
+    std::unique_ptr<Held> held;
+    if (spare_.empty()) {
+        held = std::make_unique<Held>();
+    } else {
+        held = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    std::uint8_t refusal = SS_INVALID_SRB;
+    if (!Translate(srb, held->io, held->sense, &refusal)) {
+        spare_.push_back(std::move(held));
+        return srb.SRB_Status = refusal;
+    }
+    std::memset(held->sense, 0, sizeof held->sense);
+    held->srb = &srb;
+    held->io.usr_ptr = held.get();
+    // Pending before the driver has it: the completion may come at once, and
+    // waits for this lock to fill the block in.
+    srb.SRB_Status = SS_PENDING;
+    const int result = driver_->Submit(node, held->io);
+    if (result < 0) {
+        spare_.push_back(std::move(held));
+        return srb.SRB_Status = ApplyError(srb, -result);
+    }
+    held_.push_back(std::move(held));
+    return SS_PENDING;
+}
+
+std::uint32_t Library::Abort(SRB_Abort& srb) {
+    if (Find(srb.SRB_HaId) == nullptr) return srb.SRB_Status = SS_INVALID_HA;
+    const bool held = std::any_of(held_.begin(), held_.end(),
+                                  [&](const auto& h) { return h->srb == srb.SRB_ToAbort; });
+    // The sg driver cannot take a command back: a request it holds stays
+    // pending until the kernel returns it, and its block is completed then
+    // with its real outcome. A block the library no longer holds has its
+    // outcome already; there is nothing left to abort.
+    return srb.SRB_Status = held ? SS_ABORT_FAIL : SS_COMP;
+}
+
+void Library::Complete(const sg_io_hdr_t& io, int error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = std::find_if(held_.begin(), held_.end(), [&](const auto& h) { return h.get() == io.usr_ptr; });
+    if (it == held_.end()) return;
+    std::unique_ptr<Held> held = std::move(*it);
+    held_.erase(it);
+    SRB_ExecSCSICmd& srb = *held->srb;
+    // Read what the signal needs first: once SRB_Status leaves SS_PENDING the
+    // program may reuse the block.
+    const bool notify = (srb.SRB_Flags & SRB_EVENT_NOTIFY) != 0;
+    const int event = static_cast<int>(reinterpret_cast<std::intptr_t>(srb.SRB_PostProc));
+    const std::uint8_t status = error != 0 ? ApplyError(srb, error) : ApplyResult(srb, io, held->sense);
+    std::atomic_ref<std::uint8_t>(srb.SRB_Status).store(status, std::memory_order_release);
+    spare_.push_back(std::move(held));
+    if (notify) {
+        const std::uint64_t one = 1;
+        while (::write(event, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
 }
 
 std::uint32_t Library::Send(void* request) {
@@ -204,29 +271,10 @@ std::uint32_t Library::Send(void* request) {
     switch (header->SRB_Cmd) {
         case SC_HA_INQUIRY: return HaInquiry(*static_cast<SRB_HAInquiry*>(request));
         case SC_GET_DEV_TYPE: return DevType(*static_cast<SRB_GDEVBlock*>(request));
-        // Carried out at once: the block is finished before this returns and
-        // is never touched again, so no completion is signalled.
         case SC_EXEC_SCSI_CMD: return Execute(*static_cast<SRB_ExecSCSICmd*>(request));
+        case SC_ABORT_SRB: return Abort(*static_cast<SRB_Abort*>(request));
         default: return header->SRB_Status = SS_INVALID_SRB;
     }
-}
-
-int DeviceIoctl(const std::string& node, sg_io_hdr_t& io) {
-    static std::map<std::string, int> open;
-    int& fd = open[node];
-    if (fd <= 0) {
-        fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0) fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            const int error = errno;
-            fd = 0;
-            return -error;
-        }
-    }
-    while (::ioctl(fd, SG_IO, &io) < 0) {
-        if (errno != EINTR) return -errno;
-    }
-    return 0;
 }
 
 }  // namespace sgaspi

@@ -1,11 +1,12 @@
 // The two ASPI entry points of the Linux SCSI generic library.
-#include "sg_backend.h"
+#include "sg_driver.h"
 
 namespace {
 
 sgaspi::Library& Instance() {
-    // Never destroyed: a worker may still be in a request while the process ends.
-    static sgaspi::Library* const library = new sgaspi::Library({}, sgaspi::DeviceIoctl);
+    // Never destroyed: a worker may still be in a request, and the completion
+    // thread in the driver, while the process ends.
+    static sgaspi::Library* const library = new sgaspi::Library({}, std::make_unique<sgaspi::SgDriver>());
     return *library;
 }
 
