@@ -348,8 +348,8 @@ TEST_F(Requests, WindowsErrors) {
         std::uint8_t status, haStat;
     } rows[] = {
         {kErrorAccessDenied, SS_ILLEGAL_MODE, 0},
-        {kErrorFileNotFound, SS_NO_DEVICE, 0},
-        {kErrorDevNotExist, SS_NO_DEVICE, 0},
+        {kErrorFileNotFound, SS_ERR, HASTAT_SEL_TO},
+        {kErrorDevNotExist, SS_ERR, HASTAT_SEL_TO},
         {kErrorDeviceNotConnected, SS_ERR, HASTAT_SEL_TO},
         {kErrorSemTimeout, SS_ERR, HASTAT_COMMAND_TIMEOUT},
         {kErrorBusReset, SS_ERR, HASTAT_BUS_RESET},
@@ -375,7 +375,8 @@ TEST_F(Requests, WindowsErrors) {
     EXPECT_EQ(library.Send(&denied), SS_ILLEGAL_MODE);
     EXPECT_EQ(denied.SRB_TargStat, 0xFF);
     windows.openErrors[DiskPath(0)] = kErrorFileNotFound;  // unplugged since the scan
-    EXPECT_EQ(library.Send(&denied), SS_NO_DEVICE);
+    EXPECT_EQ(library.Send(&denied), SS_ERR);
+    EXPECT_EQ(denied.SRB_HaStat, HASTAT_SEL_TO);
 }
 
 TEST_F(Requests, RefusalsAndMissingDevices) {
@@ -397,6 +398,7 @@ TEST_F(Requests, RefusalsAndMissingDevices) {
     absent.SRB_Target = 2;
     EXPECT_EQ(library.Send(&absent), SS_ERR);
     EXPECT_EQ(absent.SRB_HaStat, HASTAT_SEL_TO);
+    EXPECT_EQ(absent.SRB_TargStat, 0xFF);
     SRB_ExecSCSICmd lun = Block(0x48, 512, buffer, 0x28);
     lun.SRB_Lun = 1;
     EXPECT_EQ(library.Send(&lun), SS_ERR);
@@ -455,7 +457,7 @@ TEST_F(Requests, MisalignedBuffersGoThroughTheLibrarysOwn) {
 TEST(SameAsLinux, SystemErrorsAndTimeOuts) {
     const std::pair<int, std::uint32_t> pairs[] = {
         {EACCES, kErrorAccessDenied}, {ENOENT, kErrorFileNotFound}, {ENODEV, kErrorDevNotExist},
-        {ENOMEM, kErrorNotEnoughMemory}, {EINVAL, kErrorInvalidParameter},
+        {ENXIO, kErrorDeviceNotConnected}, {ENOMEM, kErrorNotEnoughMemory}, {EINVAL, kErrorInvalidParameter},
     };
     for (const auto& [errnoValue, windowsError] : pairs) {
         sgaspi::Library linux({sgaspi::Adapter{0, "fake", {{1, sgaspi::Target{"/dev/sg0", 0}}}, 8}},
@@ -472,6 +474,10 @@ TEST(SameAsLinux, SystemErrorsAndTimeOuts) {
         EXPECT_EQ(library.Send(&onWindows), linux.Send(&onLinux)) << errnoValue;
         EXPECT_EQ(onWindows.SRB_HaStat, onLinux.SRB_HaStat) << errnoValue;
         EXPECT_EQ(onWindows.SRB_TargStat, onLinux.SRB_TargStat) << errnoValue;
+        onLinux.SRB_Target = onWindows.SRB_Target = 2;  // listed on neither
+        EXPECT_EQ(library.Send(&onWindows), linux.Send(&onLinux));
+        EXPECT_EQ(onWindows.SRB_HaStat, onLinux.SRB_HaStat);
+        EXPECT_EQ(onWindows.SRB_TargStat, onLinux.SRB_TargStat);
     }
     for (int op = 0; op < 256; ++op)
         EXPECT_EQ(TimeoutSeconds(static_cast<std::uint8_t>(op)) * 1000, sgaspi::TimeoutMs(static_cast<std::uint8_t>(op)));

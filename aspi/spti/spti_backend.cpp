@@ -31,14 +31,15 @@ struct ErrorRow {
     ErrorOutcome outcome;
 };
 
-// As aspi/sg maps the same outcomes from errno (README, "Status mapping").
+// As aspi/sg maps the same outcomes from errno (README, the two status tables).
 constexpr ErrorRow kErrorTable[] = {
     {kErrorAccessDenied, {SS_ILLEGAL_MODE, HASTAT_OK}},
     {kErrorPrivilegeNotHeld, {SS_ILLEGAL_MODE, HASTAT_OK}},
-    {kErrorFileNotFound, {SS_NO_DEVICE, HASTAT_OK}},
-    {kErrorPathNotFound, {SS_NO_DEVICE, HASTAT_OK}},
-    {kErrorDevNotExist, {SS_NO_DEVICE, HASTAT_OK}},
-    {kErrorDeviceNotConnected, {SS_ERR, HASTAT_SEL_TO}},  // the port's selection time-out
+    // The device has gone, or no target answers: one reason for one event.
+    {kErrorFileNotFound, {SS_ERR, HASTAT_SEL_TO}},
+    {kErrorPathNotFound, {SS_ERR, HASTAT_SEL_TO}},
+    {kErrorDevNotExist, {SS_ERR, HASTAT_SEL_TO}},
+    {kErrorDeviceNotConnected, {SS_ERR, HASTAT_SEL_TO}},
     {kErrorSemTimeout, {SS_ERR, HASTAT_COMMAND_TIMEOUT}},  // the port driver's time-out
     {kErrorTimeout, {SS_ERR, HASTAT_COMMAND_TIMEOUT}},
     {kErrorBusReset, {SS_ERR, HASTAT_BUS_RESET}},
@@ -226,11 +227,7 @@ std::uint32_t Library::Execute(SRB_ExecSCSICmd& srb) {
     srb.SRB_HaStat = HASTAT_OK;
     srb.SRB_TargStat = kNoStatus;
     const auto t = a->targets.find(srb.SRB_Target);
-    if (srb.SRB_Lun != 0 || t == a->targets.end()) {
-        srb.SRB_HaStat = HASTAT_SEL_TO;
-        srb.SRB_TargStat = STATUS_GOOD;
-        return srb.SRB_Status = SS_ERR;
-    }
+    if (srb.SRB_Lun != 0 || t == a->targets.end()) return Fail(srb, kErrorDevNotExist);
     const bool in = srb.SRB_Flags & SRB_DIR_IN, out = srb.SRB_Flags & SRB_DIR_OUT;
     const std::uint32_t length = srb.SRB_BufLen;
     if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > sizeof srb.CDBByte ||
