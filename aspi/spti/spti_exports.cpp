@@ -12,11 +12,24 @@ spti::Library& Instance() {
 
 }  // namespace
 
+// No exception may cross into the program: running out of memory is a
+// failed request, not an ended process.
 extern "C" std::uint32_t GetASPI32SupportInfo() {
-    // Every scan asks this first: look at the machine again, so that drives
-    // connected since the last scan are found.
-    Instance().Refresh(spti::Enumerate(spti::WindowsSystem()));
-    return Instance().SupportInfo();
+    try {
+        // Every scan asks this first: look at the machine again, so that
+        // drives connected since the last scan are found.
+        Instance().Refresh(spti::Enumerate(spti::WindowsSystem()));
+        return Instance().SupportInfo();
+    } catch (...) {
+        return static_cast<std::uint32_t>(SS_ERR) << 8;
+    }
 }
 
-extern "C" std::uint32_t SendASPI32Command(void* request) { return Instance().Send(request); }
+extern "C" std::uint32_t SendASPI32Command(void* request) {
+    try {
+        return Instance().Send(request);
+    } catch (...) {
+        if (request != nullptr) static_cast<SRB_Header*>(request)->SRB_Status = SS_ERR;
+        return SS_ERR;
+    }
+}
