@@ -150,11 +150,9 @@ TEST(Enumeration, PortsWithGapsAndTheDisksOfTheClassDriver) {
 
     const std::vector<Adapter> adapters = Enumerate(windows);
     EXPECT_EQ(windows.live, 0);
-    ASSERT_EQ(adapters.size(), 4u);
-    EXPECT_EQ(adapters[0].port, 0);
-    EXPECT_EQ(adapters[1].port, 2);
-    EXPECT_EQ(adapters[2].port, 5);
-    EXPECT_EQ(adapters[3].port, 7);
+    std::vector<int> ports;
+    for (const Adapter& a : adapters) ports.push_back(a.port);
+    ASSERT_EQ(ports, (std::vector<int>{0, 2, 5, 7}));
 
     const Adapter& first = adapters[0];
     ASSERT_EQ(first.targets.size(), 2u);
@@ -215,12 +213,13 @@ TEST(Enumeration, MalformedInquiryData) {
         std::vector<std::uint8_t> shortAnswer(answer.begin(), answer.begin() + static_cast<std::ptrdiff_t>(cut));
         EXPECT_LE(ParseInquiryData(shortAnswer.data(), cut, &initiator).size(), 2u) << cut;
     }
-    // The second unit links back to the first.
+    // The second unit links back to the first: the walk ends all the same.
     const std::uint32_t first = 4 + sizeof(Bus);
     std::memcpy(answer.data() + first + 48 + offsetof(InquiryData, NextInquiryDataOffset), &first, 4);
-    EXPECT_LE(ParseInquiryData(answer.data(), answer.size(), &initiator).size(), 65536u);
-    answer[0] = 200;  // more buses than the answer holds
-    EXPECT_FALSE(ParseInquiryData(answer.data(), answer.size(), &initiator).empty());
+    answer[0] = 200;  // and more buses than the answer holds
+    std::set<int> targets;
+    for (const Unit& u : ParseInquiryData(answer.data(), answer.size(), &initiator)) targets.insert(u.target);
+    EXPECT_EQ(targets, (std::set<int>{1, 2}));
 }
 
 class Requests : public ::testing::Test {
