@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sim_control.h"
+#include "sim_microcode.h"
 #include "transport/srb.h"
 
 extern "C" std::uint32_t GetASPI32SupportInfo(void);
@@ -222,9 +223,8 @@ TEST_F(Sim, DefaultBusDisks) {
         const char* vendor;
         int generation;  // 0: GetLog fails
     } rows[] = {
-        {0, 0, "HALCYON ", 4}, {0, 1, "HALCYON ", 3}, {0, 2, "HALCYON ", 0}, {0, 4, "OTHERCO ", 4},
-        {0, 5, "HALCYON ", 2}, {0, 6, "UNISYS  ", 2}, {1, 0, "COMPAQ  ", 1}, {1, 1, "HALCYON ", 2},
-        {1, 2, "HP      ", 3},
+        {0, 0, "HALCYON ", 4}, {0, 1, "COMPAQ  ", 1}, {0, 2, "UNISYS  ", 2}, {0, 4, "HALCYON ", 0},
+        {0, 5, "OTHERCO ", 4}, {1, 0, "HP      ", 4}, {1, 1, "HALCYON ", 3},
     };
     const std::uint16_t lowest[] = {0, 0x1000, 0x2000, 0x2800}, highest[] = {0x0FFF, 0x1FFF, 0x27FF, 0xFFFF};
     std::set<std::string> serials;
@@ -245,13 +245,24 @@ TEST_F(Sim, DefaultBusDisks) {
         }
         Factory(r.ha, r.target, false);
         Cmd cap = In(r.ha, r.target, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8);
-        if (r.target == 5 && r.ha == 0) continue;  // the one that cannot spin up
-        EXPECT_GE(be(&cap.data[0], 4), 1000000u);
-        EXPECT_LE(be(&cap.data[0], 4), 4200000u);
+        if (r.target == 1 && r.ha == 1) continue;  // the one that cannot spin up
+        EXPECT_GE(be(&cap.data[0], 4), 4000000u);
+        EXPECT_LE(be(&cap.data[0], 4), 72000000u);
     }
     EXPECT_EQ(serials.size(), std::size(rows));
     EXPECT_EQ(serials.count("HS0A1234"), 1u);
-    EXPECT_EQ(Outcome(Exec(0, 5, {0x1B, 0, 0, 0, 1, 0})), "4/44h");
+    EXPECT_EQ(Outcome(Exec(1, 1, {0x1B, 0, 0, 0, 1, 0})), "4/44h");
+    // Nothing on the adapters' IDs past the seven disks and the CD-ROM.
+    for (int ha = 0; ha < 2; ++ha)
+        for (int t = 0; t < 16; ++t) {
+            SRB_GDEVBlock g{};
+            g.SRB_Cmd = SC_GET_DEV_TYPE;
+            g.SRB_HaId = std::uint8_t(ha);
+            g.SRB_Target = std::uint8_t(t);
+            const bool listed = std::any_of(std::begin(rows), std::end(rows),
+                                            [&](const auto& r) { return r.ha == ha && r.target == t; });
+            EXPECT_EQ(SendASPI32Command(&g) == SS_COMP, listed || (ha == 0 && t == 3)) << ha << "/" << t;
+        }
 }
 
 // ---- Completion ------------------------------------------------------------
@@ -266,7 +277,7 @@ TEST_F(Sim, AsyncCompletionFillsTheBlockThenSignals) {
     EXPECT_EQ(ev.take(0), 0u);
     ASSERT_EQ(ev.take(5000), 1u);
     EXPECT_EQ(s.SRB_Status, SS_COMP);
-    EXPECT_EQ(be(buf, 4), 0x003FFFFFu);
+    EXPECT_EQ(be(buf, 4), 35566479u);
     EXPECT_EQ(be(buf + 4, 4), 512u);
 
     // Without the notify flag the block completes silently.
@@ -285,7 +296,7 @@ TEST_F(Sim, ImmediateModeCompletesInsideTheCall) {
     Fill(s, 1, 0, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x48, buf, 8, ev.handle());
     EXPECT_EQ(SendASPI32Command(&s), SS_COMP);
     EXPECT_EQ(s.SRB_Status, SS_COMP);
-    EXPECT_EQ(be(buf, 4), 0x0010C8DFu);
+    EXPECT_EQ(be(buf, 4), 35566479u);
     Fill(s, 0, 9, kTestUnitReady, 0x40, nullptr, 0, ev.handle());
     EXPECT_EQ(SendASPI32Command(&s), SS_ERR);
     EXPECT_EQ(s.SRB_HaStat, HASTAT_SEL_TO);
@@ -331,7 +342,7 @@ TEST_F(Sim, RequestBlockChecks) {
 // ---- Standard commands ------------------------------------------------------
 
 TEST_F(Sim, InquiryByVendorClassAndLength) {
-    Cmd sun = In(0, 1, {0x12, 0, 0, 0, 96, 0}, 96);
+    Cmd sun = In(0, 0, {0x12, 0, 0, 0, 96, 0}, 96);
     EXPECT_EQ(sun.data[0], DTYPE_DASD);
     EXPECT_EQ(sun.data[4], 91);
     EXPECT_EQ(std::string(sun.data.begin() + 25, sun.data.begin() + 28), "SUN");
@@ -359,8 +370,8 @@ TEST_F(Sim, StartStopAndNotReady) {
     EXPECT_EQ(Outcome(In(0, 0, Cdb10(0x28, 0, 1), 512)), "2/04h");
     EXPECT_EQ(Outcome(Exec(0, 0, {0x1B, 0, 0, 0, 1, 0})), "good");
     EXPECT_EQ(Outcome(Exec(0, 0, kTestUnitReady)), "good");
-    EXPECT_EQ(Outcome(Exec(0, 5, {0x1B, 0, 0, 0, 1, 0})), "4/44h");
-    EXPECT_EQ(sim_disk_started(0, 5), 0);
+    EXPECT_EQ(Outcome(Exec(1, 1, {0x1B, 0, 0, 0, 1, 0})), "4/44h");
+    EXPECT_EQ(sim_disk_started(1, 1), 0);
     EXPECT_EQ(Outcome(Exec(0, 0, {0xC5, 0, 0, 0, 0, 0})), "5/20h");
 }
 
@@ -435,7 +446,7 @@ TEST_F(Sim, ModeSelectRoundTripAndErrors) {
 }
 
 TEST_F(Sim, LbaRangeChecks) {
-    constexpr std::uint32_t last = 0x003FFFFF;
+    constexpr std::uint32_t last = 35566479;
     EXPECT_EQ(Outcome(In(0, 0, Cdb10(0x28, last, 1), 512)), "good");
     Cmd over = In(0, 0, Cdb10(0x28, last - 1, 4), 2048);
     EXPECT_EQ(Outcome(over), "5/21h");
@@ -518,8 +529,8 @@ TEST_F(Sim, LogLayoutByGeneration) {
 }
 
 TEST_F(Sim, SmartValuesSitWhereTheirLayoutPutsThem) {
-    // 0/0 generation 4 with 8 heads, 1/2 generation 3 with 6, 1/0 generation 1 with 2.
-    const Bytes c = GetLog(0, 0), b = GetLog(1, 2), a = GetLog(1, 0);
+    // 0/0 generation 4 with 8 heads, 1/1 generation 3 with 10, 0/1 generation 1 with 4.
+    const Bytes c = GetLog(0, 0), b = GetLog(1, 1), a = GetLog(0, 1);
     for (std::size_t pos : {60, 70, 74, 240, 244}) EXPECT_NE(be(&c[pos], 4), 0u) << pos;
     for (int h = 0; h < 8; ++h) {
         EXPECT_NE(be(&c[78 + 8 * h], 2), 0u) << h;   // read errors
@@ -535,7 +546,7 @@ TEST_F(Sim, SmartValuesSitWhereTheirLayoutPutsThem) {
     const std::uint8_t* e = &c[692 + 8];
     EXPECT_EQ(e[0], 0xF0);
     EXPECT_EQ(e[2] & 0x0F, 1);
-    EXPECT_LE(be(e + 3, 4), 0x003FFFFFu);
+    EXPECT_LE(be(e + 3, 4), 35566479u);
     EXPECT_EQ(c[692 + 72 * 2 + 8], 0) << "a couple, not more";
 }
 
@@ -567,7 +578,9 @@ TEST_F(Sim, WriteBufferChunksReassemble) {
         r -= n;
         const Bytes cdb{0x3B, 0x05, 0, std::uint8_t(r >> 16), std::uint8_t(r >> 8), std::uint8_t(r),
                         std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n), 0};
-        EXPECT_EQ(Outcome(Exec(0, 0, cdb, Dir::out, n, Bytes(image.begin() + r, image.begin() + r + n))), "good");
+        // Not an image the drive takes: refused once it is whole, at offset 0.
+        EXPECT_EQ(Outcome(Exec(0, 0, cdb, Dir::out, n, Bytes(image.begin() + r, image.begin() + r + n))),
+                  r == 0 ? "5/26h" : "good");
         sent.emplace_back(r, n);
     }
     ASSERT_EQ(sim_disk_download_chunk_count(0, 0), 4);
@@ -581,6 +594,48 @@ TEST_F(Sim, WriteBufferChunksReassemble) {
     EXPECT_EQ(Bytes(got.begin(), got.begin() + 100000), image);
     EXPECT_EQ(Outcome(Exec(0, 0, {0x3B, 0x02, 0, 0, 0, 0, 0, 0, 16, 0}, Dir::out, 16)), "5/24h");
     EXPECT_EQ(sim_disk_download_chunk_count(0, 0), 4);
+}
+
+TEST_F(Sim, MicrocodeIsTakenOnlyWholeAndForTheDrivesFamily) {
+    const std::uint8_t digits[] = "123456789";
+    EXPECT_EQ(sim_microcode::Crc32(digits, 9), 0xCBF43926u);  // CRC-32's check value
+    Bytes code(9000);
+    for (std::size_t i = 0; i < code.size(); ++i) code[i] = std::uint8_t(i * 7 + (i >> 8));
+    const Bytes good = sim_microcode::MakeImage("CV-7", code.data(), code.size());  // 0/0 is a CV-7
+    Bytes badSum = good;
+    badSum.back() ^= 1;
+    const struct {
+        const char* what;
+        Bytes image;
+        int field;
+    } rows[] = {
+        {"another family", sim_microcode::MakeImage("CV-5", code.data(), code.size()), 4},
+        {"checksum", badSum, 16},
+        {"cut short", Bytes(good.begin(), good.end() - 1), 12},
+        {"no header", code, 0},
+        {"good after refused ones", good, -1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        Cmd last;
+        for (std::uint32_t at = std::uint32_t(r.image.size()); at != 0;) {  // from the end backwards
+            const std::uint32_t n = std::min<std::uint32_t>(at, 4096);
+            at -= n;
+            const Bytes cdb{0x3B, 0x05, 0, 0, std::uint8_t(at >> 8), std::uint8_t(at), 0, std::uint8_t(n >> 8),
+                            std::uint8_t(n), 0};
+            last = Exec(0, 0, cdb, Dir::out, n, Bytes(r.image.begin() + at, r.image.begin() + at + n));
+            if (at != 0) {
+                EXPECT_EQ(Outcome(last), "good");
+            }
+        }
+        if (r.field < 0) {
+            EXPECT_EQ(Outcome(last), "good");
+        } else {
+            EXPECT_EQ(Outcome(last), "5/26h");
+            EXPECT_EQ(last.srb.SenseArea[15], 0x80);
+            EXPECT_EQ(be(&last.srb.SenseArea[16], 2), std::uint32_t(r.field));
+        }
+    }
 }
 
 // ---- Faults -------------------------------------------------------------------
@@ -699,7 +754,7 @@ TEST_F(Sim, FaultCountingSkipTimesAndAnyOpcode) {
     f.ha_stat = HASTAT_BUS_RESET;  // every command, for ever
     sim_add_fault(1, 0, &f);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Outcome(Exec(1, 0, {0x01, 0, 0, 0, 0, 0})), "status 04 ha 0E targ 00");
-    EXPECT_EQ(Outcome(Exec(1, 1, {0x01, 0, 0, 0, 0, 0})), "good") << "faults stay on their disk";
+    EXPECT_EQ(Outcome(Exec(0, 2, {0x01, 0, 0, 0, 0, 0})), "good") << "faults stay on their disk";
 
     ASSERT_EQ(sim_unit_attention(0, 1, 2), 0);
     EXPECT_EQ(Outcome(Exec(0, 1, kTestUnitReady)), "6/29h");

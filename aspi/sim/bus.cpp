@@ -18,13 +18,23 @@ bool config_ok(const SimDiskConfig& c) {
            c.log_generation >= 1 && c.log_generation <= 4 && c.heads >= 1 && c.heads <= 256;
 }
 
-// A recovered error as the drive logs it: VALID, the LBA, ASC/ASCQ, and
-// the head in sense byte 43.
-void log_recovered(Device& d, int index, std::uint32_t stamp, std::uint32_t lba,
-                   std::uint8_t asc, std::uint8_t head) {
-    Outcome o = check_condition(1, asc, 0x01, true, lba);
+// An error as the drive logs it: VALID, the LBA, ASC/ASCQ, and the head in
+// sense byte 43.
+void log_error(Device& d, int index, std::uint32_t stamp, int key, std::uint32_t lba, std::uint8_t asc,
+               std::uint8_t head) {
+    Outcome o = check_condition(key, asc, 0x01, true, lba);
     o.sense[43] = head;
     write_log_entry(d, index, stamp, stamp + 0x0E10, o.sense.data());
+}
+
+// Blocks that no read, write or verify gets through: MEDIUM ERROR,
+// unrecovered read error, with the first bad LBA in INFORMATION.
+void unreadable(Device& d, std::uint32_t first, std::uint32_t last) {
+    SimMediaFault f;
+    sim_media_fault_init(&f);
+    f.first_lba = first;
+    f.last_lba = last;
+    d.media_faults.push_back(MediaFault{f, 0});
 }
 
 struct DefaultDisk {
@@ -36,17 +46,23 @@ struct DefaultDisk {
     int log_readable, start_fails;
 };
 
+constexpr std::uint32_t k9GB = 17783239, k18GB = 35566479, k36GB = 71132959;
+
+// The default bus: seven disks that between them show every kind of slot
+// line and every verdict, one vendor class each, in the order the scan
+// reaches them. What each one is for is said in the README.
 constexpr DefaultDisk kDefaultDisks[] = {
-    {0, 0, SIM_VENDOR_HALCYON, "HS0A1234", 0x003FFFFF, 4, 8, 312, 1, 1, 0},
-    {0, 1, SIM_VENDOR_SUN, "HS1B2345", 0x001FFFFF, 3, 6, 188, 1, 1, 0},
-    {0, 2, SIM_VENDOR_HALCYON, "HS2C3456", 0x000FFFFF, 4, 4, 97, 0, 0, 0},
-    {0, 4, SIM_VENDOR_OTHER, "OT4D4567", 0x001E847F, 4, 4, 40, 0, 1, 0},
-    {0, 5, SIM_VENDOR_HALCYON, "HS5E5678", 0x001FFFFF, 2, 4, 150, 0, 1, 1},
-    {0, 6, SIM_VENDOR_UNISYS, "US6F6789", 0x0010F59B, 2, 4, 121, 0, 1, 0},
-    {1, 0, SIM_VENDOR_COMPAQ, "CQ0A7890", 0x0010C8DF, 1, 2, 64, 0, 1, 0},
-    {1, 1, SIM_VENDOR_EMC, "EM1B8901", 0x003D08FF, 2, 10, 420, 2, 1, 0},
-    {1, 2, SIM_VENDOR_HP, "HP2C9012", 0x0022ECB1, 3, 6, 233, 0, 1, 0},
+    {0, 0, SIM_VENDOR_SUN, "HS0A1234", k18GB, 4, 8, 312, 1, 1, 0},      // passes every mode
+    {0, 1, SIM_VENDOR_COMPAQ, "CQ1B2345", k9GB, 1, 4, 188, 0, 1, 0},    // its logged error is still there
+    {0, 2, SIM_VENDOR_UNISYS, "US2C3456", k9GB, 2, 4, 121, 0, 1, 0},    // a band of unreadable blocks
+    {0, 4, SIM_VENDOR_HALCYON, "HS4D4567", k18GB, 4, 8, 97, 0, 0, 0},   // its log cannot be read
+    {0, 5, SIM_VENDOR_OTHER, "OT5E5678", 4194303, 4, 4, 40, 0, 1, 0},   // not a maker's drive
+    {1, 0, SIM_VENDOR_HP, "HP0A7890", k18GB, 4, 6, 233, 0, 1, 0},       // passes every mode
+    {1, 1, SIM_VENDOR_EMC, "EM1B8901", k36GB, 3, 10, 420, 2, 1, 1},     // cannot spin up
 };
+
+constexpr std::uint32_t kCompaqBadLba = 0x00ABCDE0;
+constexpr std::uint32_t kUnisysBandFirst = 0x00800000, kUnisysBandLast = 0x0083FFFF;
 
 }  // namespace
 
@@ -92,12 +108,20 @@ void build_default_bus(State& s) {
     }
     add_device(s, 0, 3, DTYPE_CDROM);
 
-    log_recovered(*find_disk(s, 0, 0), 0, 0x00012345, 0x00123456, 0x17, 2);
-    log_recovered(*find_disk(s, 0, 0), 1, 0x0001A000, 0x002A0F00, 0x18, 5);
-    log_recovered(*find_disk(s, 0, 6), 0, 0x00008800, 0x00054321, 0x17, 1);
-    log_recovered(*find_disk(s, 1, 0), 0, 0x00004000, 0x000ABCDE, 0x18, 1);
-    log_recovered(*find_disk(s, 1, 2), 0, 0x00020000, 0x00100000, 0x17, 3);
-    log_recovered(*find_disk(s, 1, 2), 1, 0x00020100, 0x00100010, 0x17, 3);
+    // Recovered errors that read cleanly now: logged, not duplicated.
+    log_error(*find_disk(s, 0, 0), 0, 0x00012345, 1, 0x00123456, 0x17, 2);
+    log_error(*find_disk(s, 0, 0), 1, 0x0001A000, 1, 0x012A0F00, 0x18, 5);
+    log_error(*find_disk(s, 0, 1), 1, 0x00004000, 1, 0x000ABCDE, 0x18, 1);
+    log_error(*find_disk(s, 0, 2), 0, 0x00008800, 1, 0x00054321, 0x17, 1);
+    log_error(*find_disk(s, 1, 0), 0, 0x00020000, 1, 0x00100000, 0x17, 3);
+    log_error(*find_disk(s, 1, 0), 1, 0x00020100, 1, 0x00100010, 0x17, 3);
+
+    // An unrecovered read error the drive logged and still has: the error
+    // hit check reproduces it, so even a Quick run fails the drive.
+    log_error(*find_disk(s, 0, 1), 0, 0x00003000, 3, kCompaqBadLba, 0x11, 2);
+    unreadable(*find_disk(s, 0, 1), kCompaqBadLba, kCompaqBadLba + 7);
+    // Bad blocks the drive never logged: only the surface tests find them.
+    unreadable(*find_disk(s, 0, 2), kUnisysBandFirst, kUnisysBandLast);
 }
 
 Adapter* find_adapter(State& s, int ha) {

@@ -216,6 +216,15 @@ Outcome mode_select(Device& d, const Command& c) {
     return {};
 }
 
+// Refused microcode: the sense-key-specific bytes point at the header field
+// found wrong (SKSV set, C/D clear: a field of the parameter data).
+Outcome microcode_refused(int field) {
+    Outcome o = invalid_parameter();
+    o.sense[15] = 0x80;
+    put_be(&o.sense[16], static_cast<std::uint32_t>(field), 2);
+    return o;
+}
+
 Outcome write_buffer(Device& d, const Command& c) {
     if ((c.cdb[1] & 0x1F) != 0x05) return invalid_field();  // download and save only
     Outcome o;
@@ -224,6 +233,11 @@ Outcome write_buffer(Device& d, const Command& c) {
     chunk.offset = get_be(c.cdb + 3, 3);
     chunk.data.assign(c.buf, c.buf + n);
     d.chunks.push_back(std::move(chunk));
+    // The image is sent from its end backwards: offset 0 completes it.
+    if (d.chunks.back().offset == 0) {
+        const int wrong = finish_download(d);
+        if (o.srb_status == SS_COMP && wrong >= 0) return microcode_refused(wrong);
+    }
     return o;
 }
 

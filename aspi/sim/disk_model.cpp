@@ -5,24 +5,31 @@
 #include <cstring>
 
 #include "sim_internal.h"
+#include "sim_microcode.h"
 
 namespace sim {
 namespace {
 
+// INQUIRY identity per SIM_VENDOR_* value, laid out as each class's drives
+// carry it: the maker's vendor name with "SUN" at product positions 9-11, or
+// with "EMC" in the vendor-specific bytes; UNISYS with its own part number in
+// product bytes 16-21 and the drive's name from byte 22; HP with a 12-byte
+// product and the revision in bytes 28-31.
 struct VendorLook {
     const char* vendor;
-    const char* product;
+    const char* product;   // bytes 16-31
+    const char* revision;  // bytes 32-35, or 28-31 where revision_at says
+    std::size_t revision_at;
 };
 
-// Default INQUIRY identity per SIM_VENDOR_* value.
 constexpr VendorLook kLooks[] = {
-    {"HALCYON ", "HC-3182W        "},  // HALCYON
-    {"HALCYON ", "HC-3182W SUN18G "},  // SUN: "SUN" at product 9-11
-    {"COMPAQ  ", "BD01812A4C      "},  // COMPAQ
-    {"HALCYON ", "HC-3364W        "},  // EMC: marker at 67-69
-    {"UNISYS  ", "HC-3091N        "},  // UNISYS
-    {"HP      ", "C6HC3182W       "},  // HP
-    {"OTHERCO ", "XD-2000         "},  // another vendor's disk
+    {"HALCYON ", "HC-3182W        ", "HA07", 32},  // HALCYON
+    {"HALCYON ", "HC-3182W SUN18G ", "S907", 32},  // SUN
+    {"COMPAQ  ", "BD01812A4C      ", "3B07", 32},  // COMPAQ
+    {"HALCYON ", "HC-3364W        ", "E207", 32},  // EMC
+    {"UNISYS  ", "U3182 HC-3182W  ", "U507", 32},  // UNISYS
+    {"HP      ", "C6HC3182W       ", "HP07", 28},  // HP
+    {"OTHERCO ", "XD-2000         ", "1.00", 32},  // another maker's disk
 };
 
 void put_padded(std::uint8_t* dst, const char* src, std::size_t width) {
@@ -182,7 +189,8 @@ void build_disk(Device& d, const SimDiskConfig& cfg) {
     q[7] = 0x32;  // wide, synchronous, command queueing
     put_padded(&q[8], look.vendor, 8);
     put_padded(&q[16], cfg.product ? cfg.product : look.product, 16);
-    put_padded(&q[32], cfg.revision ? cfg.revision : "HA05", 4);
+    put_padded(&q[look.revision_at], cfg.revision ? cfg.revision : look.revision, 4);
+    if (look.revision_at != 32) put_padded(&q[32], "", 4);
     if (cfg.vendor == SIM_VENDOR_SUN) std::memcpy(&q[25], "SUN", 3);
     if (cfg.vendor == SIM_VENDOR_EMC) std::memcpy(&q[67], "EMC", 3);
 
@@ -258,6 +266,21 @@ std::size_t download_image(const Device& d, std::uint8_t* out, std::size_t max) 
         }
     }
     return total;
+}
+
+// The chunk at offset 0 ends a download: the drive takes the image only if it
+// is whole and made for the drive's family. Either way the next chunk starts
+// a new image.
+int finish_download(Device& d) {
+    std::vector<std::uint8_t> image;
+    for (std::size_t i = d.download_first; i < d.chunks.size(); ++i) {
+        const Chunk& c = d.chunks[i];
+        if (image.size() < c.offset + c.data.size()) image.resize(c.offset + c.data.size());
+        std::copy(c.data.begin(), c.data.end(), image.begin() + static_cast<std::ptrdiff_t>(c.offset));
+    }
+    d.download_first = d.chunks.size();
+    return sim_microcode::WrongField(image.data(), image.size(),
+                                     sim_microcode::FamilyOf(d.log_generation));
 }
 
 }  // namespace sim

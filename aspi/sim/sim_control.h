@@ -19,9 +19,10 @@ extern "C" {
 
 /* ---- Bus building --------------------------------------------------- */
 
-/* Rebuild the built-in default bus (also what the library starts with).
- * Resets faults, trace, completion mode and service time (default bus:
- * SIM_DEFAULT_SERVICE_US per command). */
+/* Rebuild the built-in default bus (also what the library starts with): seven
+ * disks on two adapters and a CD-ROM, described in the README. Resets faults
+ * (and puts back the bus's own bad blocks), trace, completion mode and
+ * service time (default bus: SIM_DEFAULT_SERVICE_US per command). */
 void sim_reset_default(void);
 
 /* No host adapters at all; faults and trace cleared; service time 0;
@@ -55,8 +56,8 @@ enum {
 
 typedef struct SimDiskConfig {
     int vendor;                 /* SIM_VENDOR_*                                */
-    const char* product;        /* 16 chars max, padded; NULL: a default       */
-    const char* revision;       /* 4 chars max; NULL: a default                */
+    const char* product;        /* bytes 16-31, padded; NULL: the class's own  */
+    const char* revision;       /* bytes 32-35 (HP: 28-31); NULL: the class's  */
     const char* serial;         /* 8 chars max (GetSer data bytes 4-11)        */
     uint32_t last_lba;          /* READ CAPACITY bytes 0-3                     */
     uint32_t block_size;        /* READ CAPACITY bytes 4-7                     */
@@ -112,7 +113,8 @@ int sim_disk_started(int ha, int target);
 void sim_read_pattern(uint32_t lba, uint32_t block_size, uint8_t* out, size_t len);
 
 /* Microcode received through WRITE BUFFER mode 05h, chunk by chunk in the
- * order received. */
+ * order received, also the chunks of an image the drive refused. A drive
+ * takes only an image made for its family (sim_microcode.h). */
 int sim_disk_download_chunk_count(int ha, int target);
 int sim_disk_download_chunk(int ha, int target, int index, uint32_t* offset,
                             uint32_t* length);
@@ -122,7 +124,7 @@ size_t sim_disk_download_image(int ha, int target, uint8_t* out, size_t max);
 
 /* ---- Timing and completion ------------------------------------------ */
 
-#define SIM_DEFAULT_SERVICE_US 200u
+#define SIM_DEFAULT_SERVICE_US 100u
 
 /* Time each command takes on the simulated drive, in microseconds. */
 void sim_set_service_time_us(unsigned us);
@@ -179,7 +181,8 @@ int sim_add_fault(int ha, int target, const SimFault* f);
  * ASC 29h (power on, reset or bus device reset occurred). */
 int sim_unit_attention(int ha, int target, unsigned n);
 
-/* Drops every injected fault on every disk. */
+/* Drops every injected fault on every disk, the default bus's bad blocks
+ * included. */
 void sim_clear_faults(void);
 
 /* ---- Trace ------------------------------------------------------------ */

@@ -102,7 +102,8 @@ struct Device {
     std::array<std::uint8_t, kHspLength> hsp{};
     std::array<ModePage, 3> pages{};
 
-    std::vector<Chunk> chunks;
+    std::vector<Chunk> chunks;   // every WRITE BUFFER chunk received
+    std::size_t download_first = 0;  // chunks[download_first..]: the image under way
     std::vector<CommandFault> faults;
     std::vector<MediaFault> media_faults;
     unsigned unit_attention = 0;
@@ -159,6 +160,7 @@ ModePage* find_page(Device& d, int code);
 int write_log_entry(Device& d, int index, std::uint32_t stamp1, std::uint32_t stamp2,
                     const std::uint8_t* sense48);
 std::size_t download_image(const Device& d, std::uint8_t* out, std::size_t max);
+int finish_download(Device& d);  // the header field found wrong, or -1: taken
 
 // disk_commands.cpp
 enum class Direction { none, in, out, unknown };

@@ -117,26 +117,5 @@ TEST_F(Slots, ADriveThatFailedAtTheScanIsJudgedAndLoggedAtOnce) {
     EXPECT_TRUE(Has(log, "*  FAIL  *"));
 }
 
-TEST_F(Slots, TheDefaultBusEndToEnd) {
-    sim_reset_default();
-    sim_set_service_time_us(0);
-    sim_set_completion(SIM_COMPLETE_IMMEDIATE);
-    ScanAndShow();
-    ASSERT_EQ(driveCount, 7);
-    Standard();
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Runthread::Execute(), Runthread::Outcome::Finished);
-    const auto took = std::chrono::steady_clock::now() - start;
-    // Slots in scan order: HALCYON, SUN, HALCYON without log, OTHERCO,
-    // HALCYON whose start fails, UNISYS, COMPAQ.
-    const char* verdicts[7] = {"PASS", "PASS", "", " ------ ", "", "PASS", "PASS"};
-    for (int n = 0; n < 7; ++n) EXPECT_EQ(ui::Form().Caption(kJudges[n]), verdicts[n]) << n;
-    for (const char* serial : {"HS0A1234", "HS1B2345", "HS5E5678", "US6F6789", "CQ0A7890"})
-        EXPECT_TRUE(fs::exists(std::string(serial) + ".log")) << serial;
-    EXPECT_FALSE(fs::exists("HS2C3456.log"));  // shown, not ticked
-    EXPECT_EQ(ui::Form().Caption(ControlId::DCONF), "<< The above indicated drives analysis was finished.>>");
-    EXPECT_LT(took, std::chrono::seconds(20));
-}
-
 }  // namespace
 }  // namespace tamro::test

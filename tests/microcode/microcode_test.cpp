@@ -8,6 +8,7 @@
 
 #include "microcode/microcode.h"
 #include "sim_fixture.h"
+#include "sim_microcode.h"
 #include "ui/window_model.h"
 
 namespace tamro::test {
@@ -61,9 +62,13 @@ protected:
         driveCount = std::max(driveCount, slot + 1);
     }
 
+    // An image the test drives (series CV-7) take, when it is long enough
+    // for the header; shorter files are plain bytes.
     std::vector<std::uint8_t> File(const std::string& name, std::size_t size) {
         std::vector<std::uint8_t> bytes(size);
         for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>((i * 131) ^ (i >> 9));
+        constexpr std::size_t header = sim_microcode::kHeaderLength;
+        if (size >= header) bytes = sim_microcode::MakeImage("CV-7", bytes.data() + header, size - header);
         std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                     static_cast<std::streamsize>(size));
         return bytes;

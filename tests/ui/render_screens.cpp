@@ -1,13 +1,15 @@
 // Renders the window's main screens to PNG files, for looking at them
 // without a display: render_screens <folder>. It walks the operator's way on
 // the simulated bus: the disclaimer, the drive list, the write question, a
-// finished Quick run, the retest question and the alarm of a failed scan.
+// finished download of the CV-7 sample, a finished Quick run, the retest
+// question and the alarm of a failed scan.
 #include <QApplication>
 #include <QElapsedTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "sim_control.h"
@@ -61,6 +63,15 @@ int main(int argc, char** argv) {
     Click(ControlId::WrtPermit);
     render("write_question");
     Click(ControlId::WtNG);
+
+    // The sample image for the CV-7 series to the ticked drives, then Scan
+    // back to the drive list.
+    Form().SetFileChooser([](const FileRequest&) { return std::optional<std::string>(TAMRO_SAMPLES_DIR "/cv7-sample.frm"); });
+    Click(ControlId::DL);
+    Click(ControlId::Button8);
+    ok = WaitFor([] { return Form().IsEnabled(ControlId::Button9); }) && ok;
+    render("download_finished");
+    Click(ControlId::Button9);
 
     Click(ControlId::SmtTest);
     Click(ControlId::Button4);
