@@ -1,0 +1,59 @@
+#!/bin/busybox sh
+# The guest's first process: loads the SCSI drivers, reads every disk with
+# sg3-utils, runs the program's driver once with the SCSI generic library
+# alone and once behind the vendor library, benchmarks, and writes the
+# results as a tar archive onto the results disk (the virtio block device)
+# before it powers off. Its console goes to the host's console log.
+/bin/busybox --install -s /bin
+export PATH=/bin:/usr/bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+echo /bin/modprobe > /proc/sys/kernel/modprobe
+
+# Host adapters in this order, so the emulated LSI adapter is SCSI host 0.
+for m in sym53c8xx virtio_pci virtio_scsi sd_mod sg virtio_blk; do
+  modprobe "$m" || echo "guest: modprobe $m failed"
+done
+for i in $(seq 50); do
+  [ -e /dev/vda ] && [ -n "$(ls /sys/class/scsi_generic 2>/dev/null)" ] && break
+  sleep 0.1
+done
+sleep 1  # let the last targets of the scan settle
+
+R=/results
+mkdir -p $R/sg3
+for h in /sys/class/scsi_host/host*; do
+  echo "host=${h##*/host}	proc=$(cat "$h/proc_name")" >> $R/hosts.txt
+done
+for s in /sys/class/scsi_generic/sg*; do
+  hctl=$(basename "$(readlink -f "$s/device")")
+  type=$(cat "$s/device/type")
+  echo "node=/dev/${s##*/}	hctl=$hctl	type=$type" >> $R/nodes.txt
+  [ "$type" = 0 ] || continue
+  n=/dev/${s##*/}
+  f=$R/sg3/$(echo "$hctl" | tr : _)
+  sg_turs "$n" > /dev/null 2>&1
+  sg_inq --raw --len=80 "$n" > "$f.inq" 2>> $R/sg3/errors.txt
+  sg_readcap --raw "$n" > "$f.cap" 2>> $R/sg3/errors.txt
+  sg_modes --six --dbd --raw --page=1 --maxlen=16 "$n" > "$f.mode01" 2>> $R/sg3/errors.txt
+  sg_modes --six --dbd --raw --page=8 --maxlen=24 "$n" > "$f.mode08" 2>> $R/sg3/errors.txt
+done
+
+start=$(cut -d' ' -f1 /proc/uptime)
+echo "guest: ready at $start s"
+/opt/sg/tamro_guest $R/plain > $R/plain.out 2>&1
+echo "plain=$?" >> $R/exit.txt
+/opt/vendor/tamro_guest $R/vendor /dev/ttyS1 > $R/vendor.out 2>&1
+echo "vendor=$?" >> $R/exit.txt
+
+bench=$(grep 'hctl=0:0:0:0	type=0' $R/nodes.txt | sed 's/node=\([^	]*\).*/\1/')
+if [ -n "$bench" ]; then
+  /opt/sg/guest_bench 0 0 "$bench" --benchmark_out=$R/bench.json --benchmark_out_format=json > $R/bench.out 2>&1
+  echo "bench=$?" >> $R/exit.txt
+fi
+echo "guest: done at $(cut -d' ' -f1 /proc/uptime) s"
+dmesg > $R/dmesg.txt
+
+cd $R && tar -cf /dev/vda . && sync
+poweroff -f
