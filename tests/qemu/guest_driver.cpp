@@ -242,6 +242,8 @@ void Run(const Results& results, const std::string& name, Mode mode) {
             "seconds", seconds[s])("log", fs::exists(folder / log) ? log : std::string()));
     }
     results.Write(name + "/run.txt", out);
+    std::printf("run %s: %.1f s\n", name.c_str(), total);
+    std::fflush(stdout);
 }
 
 // Ticks exactly the drive with this serial number; false when none has it.
@@ -276,6 +278,8 @@ public:
     bool Ok() const { return fd_ >= 0; }
 
     std::vector<std::string> Step(const std::string& name) {
+        std::printf("step %s\n", name.c_str());
+        std::fflush(stdout);
         const std::string line = "step " + name + "\n";
         if (write(fd_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return {};
         std::string reply;

@@ -42,15 +42,18 @@ done
 
 start=$(cut -d' ' -f1 /proc/uptime)
 echo "guest: ready at $start s"
-/opt/sg/tamro_guest $R/plain > $R/plain.out 2>&1
-echo "plain=$?" >> $R/exit.txt
-/opt/vendor/tamro_guest $R/vendor /dev/ttyS1 > $R/vendor.out 2>&1
-echo "vendor=$?" >> $R/exit.txt
+# Each program's output also goes to the console, for the host's console log.
+run() {
+  name=$1
+  shift
+  { "$@" 2>&1; echo "$name=$?" >> $R/exit.txt; } | tee $R/$name.out
+}
+run plain /opt/sg/tamro_guest $R/plain
+run vendor /opt/vendor/tamro_guest $R/vendor /dev/ttyS1
 
 bench=$(grep 'hctl=0:0:0:0	type=0' $R/nodes.txt | sed 's/node=\([^	]*\).*/\1/')
 if [ -n "$bench" ]; then
-  /opt/sg/guest_bench 0 0 "$bench" --benchmark_out=$R/bench.json --benchmark_out_format=json > $R/bench.out 2>&1
-  echo "bench=$?" >> $R/exit.txt
+  run bench /opt/sg/guest_bench 0 0 "$bench" --benchmark_out=$R/bench.json --benchmark_out_format=json
 fi
 echo "guest: done at $(cut -d' ' -f1 /proc/uptime) s"
 dmesg > $R/dmesg.txt
