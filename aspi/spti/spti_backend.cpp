@@ -92,8 +92,8 @@ std::vector<Unit> ParseInquiryData(const std::uint8_t* answer, std::size_t retur
             const std::size_t dataAt = offset + offsetof(InquiryData, InquiryData);
             if (unit.PathId == 0 && unit.Lun == 0 && unit.InquiryDataLength > 0 && dataAt < returned) {
                 const std::uint8_t peripheral = answer[dataAt];
-                // Qualifier 3: the port knows of no device there.
-                if (peripheral >> 5 != 3) units.push_back(Unit{unit.TargetId, static_cast<std::uint8_t>(peripheral & 0x1F)});
+                // Any qualifier but 0: no device is connected there now.
+                if (peripheral >> 5 == 0) units.push_back(Unit{unit.TargetId, static_cast<std::uint8_t>(peripheral & 0x1F)});
             }
             offset = unit.NextInquiryDataOffset;
         }
@@ -117,7 +117,9 @@ std::vector<Adapter> Enumerate(System& system) {
         Capabilities caps{};
         if (system.Control(handle, kIoctlGetCapabilities, nullptr, 0, &caps, sizeof caps, &returned) == 0 &&
             returned >= offsetof(Capabilities, AlignmentMask) + sizeof caps.AlignmentMask) {
-            a.alignmentMask = caps.AlignmentMask;
+            // A mask is a power of two less one; anything else is not one to align by.
+            const std::uint32_t mask = caps.AlignmentMask;
+            a.alignmentMask = (mask & (mask + 1)) == 0 ? mask : 0;
             a.maximumTransfer = caps.MaximumTransferLength;
         }
         system.Close(handle);
