@@ -117,9 +117,10 @@ std::vector<Adapter> Enumerate(System& system) {
         Capabilities caps{};
         if (system.Control(handle, kIoctlGetCapabilities, nullptr, 0, &caps, sizeof caps, &returned) == 0 &&
             returned >= offsetof(Capabilities, AlignmentMask) + sizeof caps.AlignmentMask) {
-            // A mask is a power of two less one; anything else is not one to align by.
+            // A mask is a power of two less one, at most a page or so;
+            // anything else is not one to align by.
             const std::uint32_t mask = caps.AlignmentMask;
-            a.alignmentMask = (mask & (mask + 1)) == 0 ? mask : 0;
+            a.alignmentMask = mask <= 0xFFFF && (mask & (mask + 1)) == 0 ? mask : 0;
             a.maximumTransfer = caps.MaximumTransferLength;
         }
         system.Close(handle);
