@@ -244,19 +244,25 @@ std::uint32_t Library::Abort(SRB_Abort& srb) {
 }
 
 void Library::Complete(const sg_io_hdr_t& io, int error) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = std::find_if(held_.begin(), held_.end(), [&](const auto& h) { return h.get() == io.usr_ptr; });
-    if (it == held_.end()) return;
-    std::unique_ptr<Held> held = std::move(*it);
-    held_.erase(it);
-    SRB_ExecSCSICmd& srb = *held->srb;
-    // Read what the signal needs first: once SRB_Status leaves SS_PENDING the
-    // program may reuse the block.
-    const bool notify = (srb.SRB_Flags & SRB_EVENT_NOTIFY) != 0;
-    const int event = static_cast<int>(reinterpret_cast<std::intptr_t>(srb.SRB_PostProc));
-    const std::uint8_t status = error != 0 ? ApplyError(srb, error) : ApplyResult(srb, io, held->sense);
-    std::atomic_ref<std::uint8_t>(srb.SRB_Status).store(status, std::memory_order_release);
-    spare_.push_back(std::move(held));
+    bool notify = false;
+    int event = -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = std::find_if(held_.begin(), held_.end(), [&](const auto& h) { return h.get() == io.usr_ptr; });
+        if (it == held_.end()) return;
+        std::unique_ptr<Held> held = std::move(*it);
+        held_.erase(it);
+        SRB_ExecSCSICmd& srb = *held->srb;
+        // Read what the signal needs first: once SRB_Status leaves SS_PENDING
+        // the program may reuse the block.
+        notify = (srb.SRB_Flags & SRB_EVENT_NOTIFY) != 0;
+        event = static_cast<int>(reinterpret_cast<std::intptr_t>(srb.SRB_PostProc));
+        const std::uint8_t status = error != 0 ? ApplyError(srb, error) : ApplyResult(srb, io, held->sense);
+        std::atomic_ref<std::uint8_t>(srb.SRB_Status).store(status, std::memory_order_release);
+        spare_.push_back(std::move(held));
+    }
+    // Signalled outside the lock: the program's next request would otherwise
+    // wake only to wait for it.
     if (notify) {
         const std::uint64_t one = 1;
         while (::write(event, &one, sizeof one) < 0 && errno == EINTR) {

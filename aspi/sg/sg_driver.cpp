@@ -50,35 +50,44 @@ void SgDriver::Wake() {
 }
 
 int SgDriver::Submit(const std::string& path, const sg_io_hdr_t& io) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (wake_ < 0) return -ENFILE;
-    auto node = std::find_if(nodes_.begin(), nodes_.end(),
-                             [&](const Node& n) { return n.path == path && !n.retired; });
-    bool wake = false;
-    if (node == nodes_.end()) {
-        const int fd = open_(path);
-        if (fd < 0) return fd;
-        node = nodes_.insert(nodes_.end(), Node{path, fd, {}, false, false});
-        wake = true;  // the completion thread polls it from now on
-    }
-    // Listed before the kernel has it: its completion may be read back at
-    // once, and then waits for this lock to take it off the list.
-    node->inFlight.push_back(io.usr_ptr);
-    ssize_t written;
-    while ((written = ::write(node->fd, &io, sizeof io)) < 0 && errno == EINTR) {
-    }
-    int result = 0;
-    if (written != static_cast<ssize_t>(sizeof io)) {
-        result = written < 0 ? -errno : -EIO;
-        node->inFlight.pop_back();
-        // A device that has gone: the next request opens its node afresh.
-        if (result == -ENODEV || result == -ENXIO) {
-            node->retired = true;
-            wake = true;
+    for (bool retry = true;; retry = false) {
+        Node* node = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (wake_ < 0) return -ENFILE;
+            const auto found = std::find_if(nodes_.begin(), nodes_.end(),
+                                            [&](const Node& n) { return n.path == path && !n.retired; });
+            if (found != nodes_.end()) {
+                node = &*found;
+            } else {
+                const int fd = open_(path);
+                if (fd < 0) return fd;
+                node = &*nodes_.insert(nodes_.end(), Node{path, fd, {}, false, false});
+                Wake();  // the completion thread polls it from now on
+            }
+            // Listed before the kernel has it, and so kept open: its completion
+            // may be read back before write() has returned.
+            node->inFlight.push_back(io.usr_ptr);
         }
+        ssize_t written;
+        while ((written = ::write(node->fd, &io, sizeof io)) < 0 && errno == EINTR) {
+        }
+        if (written == static_cast<ssize_t>(sizeof io)) return 0;
+        const int error = written < 0 ? errno : EIO;
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = std::find(node->inFlight.begin(), node->inFlight.end(), io.usr_ptr);
+        if (it != node->inFlight.end()) node->inFlight.erase(it);
+        // A device that has gone: the next request opens its node afresh. A
+        // descriptor whose queue is full of requests the kernel still holds
+        // (each one given up by the program): a fresh descriptor has a queue
+        // of its own, and the old one is kept until they come back.
+        const bool gone = error == ENODEV || error == ENXIO;
+        if (gone || error == EDOM) {
+            node->retired = true;
+            Wake();
+        }
+        if (error != EDOM || !retry) return -error;
     }
-    if (wake) Wake();
-    return result;
 }
 
 void SgDriver::Run() {
