@@ -19,10 +19,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -112,10 +114,44 @@ std::vector<Record> SlotRecords() {
     return out;
 }
 
+// Every few seconds while a phase lasts, the status line and the JUDGE
+// labels on the console: where a guest got stuck is then in the host's log.
+class Progress {
+public:
+    explicit Progress(std::string phase) : phase_(std::move(phase)), thread_([this] { Watch(); }) {}
+    ~Progress() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+private:
+    void Watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::seconds(15), [this] { return done_; })) {
+            std::string judges;
+            for (ControlId j : ui::kJudgeLabels) judges += "[" + ui::Form().Caption(j) + "]";
+            std::printf("%s: %s %s\n", phase_.c_str(), ui::Form().Caption(ControlId::DCONF).c_str(), judges.c_str());
+            std::fflush(stdout);
+        }
+    }
+    std::string phase_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 // The scan worker's body and the slot display, as start-up and ACCEPT run them.
 bool Scan(const Results& results, const std::string& name) {
     ui::Form().Reset();
-    Startthread::Execute();
+    {
+        const Progress progress(name);
+        Startthread::Execute();
+    }
     if (ui::Form().IsVisible(ControlId::ALARM)) {
         std::fprintf(stderr, "scan failed: %s\n", ui::Form().Caption(ControlId::error).c_str());
         return false;
@@ -222,6 +258,7 @@ void Run(const Results& results, const std::string& name, Mode mode) {
     Runthread::Outcome outcome;
     std::vector<double> seconds;
     {
+        const Progress progress(name);
         JudgeWatch watch;
         outcome = Runthread::Execute();
         watch.Stop();
