@@ -124,20 +124,21 @@ void SgDriver::Run() {
         }
         for (std::size_t i = 1; i < polled.size(); ++i) {
             if (polled[i].revents == 0) continue;
-            if (polled[i].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            const bool hangUp = (polled[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            if (hangUp) {
                 // A device being removed: it takes no new request, and what it
                 // still holds is read back until it has returned everything.
                 std::lock_guard<std::mutex> lock(mutex_);
                 owners[i]->hungUp = true;
                 owners[i]->retired = true;
             }
-            Collect(*owners[i]);
+            Collect(*owners[i], hangUp ? Reads::UntilNoneLeft : Reads::One);
         }
-        for (Node* node : hungUp) Collect(*node);
+        for (Node* node : hungUp) Collect(*node, Reads::UntilNoneLeft);
     }
 }
 
-void SgDriver::Collect(Node& node) {
+void SgDriver::Collect(Node& node, Reads reads) {
     for (;;) {
         {
             // A node whose requests have all been given up is never read
@@ -154,6 +155,8 @@ void SgDriver::Collect(Node& node) {
                 if (it != node.inFlight.end()) node.inFlight.erase(it);
             }
             done_(io, 0);
+            // A polled node that has more to return polls readable again at once.
+            if (reads == Reads::One) return;
             continue;
         }
         if (got < 0 && errno == EINTR) continue;

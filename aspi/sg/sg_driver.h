@@ -37,7 +37,8 @@ private:
     };
 
     void Run();
-    void Collect(Node& node);
+    enum class Reads { One, UntilNoneLeft };
+    void Collect(Node& node, Reads reads);
     void Wake();
 
     OpenNode open_;
