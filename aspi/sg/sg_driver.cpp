@@ -40,6 +40,7 @@ SgDriver::~SgDriver() {
 
 void SgDriver::Start(Completion done) {
     done_ = std::move(done);
+    if (wake_ < 0) return;  // Submit refuses every request
     thread_ = std::thread([this] { Run(); });
 }
 
