@@ -616,9 +616,14 @@ void ExpectRun(const std::string& run, const Disk& d, const std::string& judge, 
     EXPECT_EQ(LogReason(log), reason) << log;
 }
 
+// How long the drive's turn took; where the guest's watch was too slow to
+// see it, the whole run's time, which bounds it.
 double RunSeconds(const std::string& run, const Disk& d) {
-    const auto f = Find(ReadRecords(fs::path(RunFolder(run)) / "run.txt"), d);
-    return f ? std::stod(f->at("seconds")) : -1;
+    const auto records = ReadRecords(fs::path(RunFolder(run)) / "run.txt");
+    const auto f = Find(records, d);
+    if (!f) return 1e9;
+    const double seconds = std::stod(f->at("seconds"));
+    return seconds >= 0 ? seconds : std::stod(records[0].at("seconds"));
 }
 
 constexpr char kNoProblem[] = "This drive seems to have no problem.";
