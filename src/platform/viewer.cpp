@@ -3,6 +3,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/dynamic_library.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -20,19 +22,30 @@ namespace {
 
 std::mutex launcherMutex;
 testing::ViewerLauncher launcher;
+std::string programOverride;
 
 void SystemViewer(const std::string& fileName) {
 #ifdef _WIN32
     const std::string commandLine = "notepad " + fileName;
     WinExec(commandLine.c_str(), SW_SHOWNORMAL);
 #else
-    // One argument and no shell, so nothing in the name is interpreted; a
-    // name that begins with '-' would be taken for an option.
-    std::string argument = fileName.starts_with('-') ? "./" + fileName : fileName;
-    char program[] = "xdg-open";
-    char* argv[] = {program, argument.data(), nullptr};
+    std::string program;
+    {
+        std::lock_guard lock(launcherMutex);
+        program = programOverride;
+    }
+    // Beside the program, as the wnaspi32 library is: it opens on any
+    // machine, with or without a desktop's own viewer.
+    if (program.empty()) {
+        const std::string folder = ExecutableFolder();
+        if (folder.empty()) return;
+        program = folder + "/tamro-viewer";
+    }
+    // The name is the one argument and no shell reads it.
+    std::string argument = fileName;
+    char* argv[] = {program.data(), argument.data(), nullptr};
     pid_t pid = 0;
-    if (posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) != 0) return;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) return;
     // Reaped on a thread of its own, so the window never waits for the viewer
     // and no zombie is left behind.
     std::thread([pid] {
@@ -61,6 +74,11 @@ namespace testing {
 void SetViewerLauncher(ViewerLauncher replacement) {
     std::lock_guard lock(launcherMutex);
     launcher = std::move(replacement);
+}
+
+void SetViewerProgram(std::string path) {
+    std::lock_guard lock(launcherMutex);
+    programOverride = std::move(path);
 }
 }  // namespace testing
 

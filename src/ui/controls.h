@@ -147,6 +147,8 @@ inline constexpr std::string_view kOpenDialogFilter = "*.frm|*.frm|*.*|*.*";
 // control's bounds.
 inline constexpr int kImagePictureWidth = 105;
 inline constexpr int kImagePictureHeight = 52;
+// The word drawn in the picture.
+inline constexpr std::string_view kEmblemText = "TAMRO";
 
 // The controls of the drive slot rows 0 to 6: the selection box, the line,
 // the JUDGE label and the log button of each.

@@ -43,6 +43,7 @@ void WindowModel::Reset() {
         }
         focus_.reset();
         focusPending_.reset();
+        screenFocus_.reset();
         closeRequested_ = false;
         closePending_ = false;
         openDialogFileName_.clear();
@@ -369,6 +370,14 @@ Changes WindowModel::TakeChanges() {
     }
     dirty_.clear();
     out.focus = std::exchange(focusPending_, std::nullopt);
+    // A handler's own request wins over the screen's first safe control.
+    const Presence presence{[this](ControlId c) { return ShowingLocked(c); },
+                            [this](ControlId c) { return EnabledLocked(c); }};
+    const ScreenFocus screen = FirstSafeFocus(presence);
+    if (screen != screenFocus_) {
+        screenFocus_ = screen;
+        if (!out.focus) out.focus = screen.control;
+    }
     out.close = std::exchange(closePending_, false);
     out.sequence = sequence_;
     wakeSent_ = false;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ui/controls.h"
+#include "ui/keyboard.h"
 
 namespace tamro::ui {
 
@@ -58,7 +59,9 @@ struct ControlUpdate {
 };
 struct Changes {
     std::vector<ControlUpdate> controls;
-    std::optional<ControlId> focus;  // latest focus request, applied after the states
+    // The latest focus request or, when a screen has just appeared, its first
+    // safe control; applied after the states (see FocusTarget).
+    std::optional<ControlId> focus;
     bool close = false;
     std::uint64_t sequence = 0;      // ChangeSequence at the take
 };
@@ -173,6 +176,7 @@ private:
     bool wakeSent_ = false;
     std::optional<ControlId> focus_;
     std::optional<ControlId> focusPending_;
+    std::optional<ScreenFocus> screenFocus_;  // the screen of the previous take
     bool closeRequested_ = false;
     bool closePending_ = false;
     std::string openDialogFileName_;

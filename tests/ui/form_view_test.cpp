@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -143,6 +144,59 @@ TEST_F(FormViewTest, EveryControlIsAWidgetCarryingItsName) {
     EXPECT_EQ(Ink(Get<QCheckBox>(ControlId::WrtPermit)), QColor(0, 0, 0));
     EXPECT_EQ(Ink(Get<QLabel>(ControlId::DCONF)), QColor(0, 0, 128));
     EXPECT_EQ(Ink(Get<QLabel>(ControlId::Label19)), QColor(128, 0, 0));
+}
+
+// What assistive technology reads is what is on the screen; the control's
+// name stays its description.
+TEST_F(FormViewTest, AccessibleNamesAreWhatASightedUserReads) {
+    const auto read = [this](ControlId id) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(view->Widget(id));
+        return std::pair(a->text(QAccessible::Name).toStdString(), a->role());
+    };
+    model.SetCaption(ControlId::id2l, "HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2");
+    model.SetCaption(ControlId::J2, "PASS");
+    model.SetCaption(ControlId::error, "Cannot open file 3EC0A1B2.log\r\n");
+    view->Flush();
+    EXPECT_EQ(read(ControlId::TForm1).first, "TAMRO");
+    EXPECT_EQ(read(ControlId::Button4), std::pair(std::string("RUN."), QAccessible::Button));
+    EXPECT_EQ(read(ControlId::SmtTest), std::pair(std::string("Quick"), QAccessible::CheckBox));
+    EXPECT_EQ(read(ControlId::ID2D),
+              std::pair(std::string("Select HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2"), QAccessible::CheckBox));
+    EXPECT_EQ(read(ControlId::ID2), std::pair(std::string("Open log of HA#1/ID03"), QAccessible::RadioButton));
+    EXPECT_EQ(read(ControlId::J2).first, "PASS");
+    EXPECT_EQ(read(ControlId::error).first, "Cannot open file 3EC0A1B2.log");
+    EXPECT_EQ(read(ControlId::PBar).first, "Total Progress");
+    EXPECT_EQ(read(ControlId::GroupBox1).first, "Do you permit to issue Write command on all drives ?");
+
+    // Kept current as workers change the texts.
+    std::thread([this] {
+        model.SetCaption(ControlId::J2, "FAIL");
+        model.SetCaption(ControlId::id2l, "HA#x/IDxx  Non Connection ");
+    }).join();
+    ASSERT_TRUE(WaitUntil([&] { return read(ControlId::J2).first == "FAIL"; }));
+    EXPECT_EQ(read(ControlId::ID2D).first, "Select HA#x/IDxx  Non Connection");
+    EXPECT_EQ(read(ControlId::ID2).first, "Open log of HA#x/IDxx");
+    EXPECT_EQ(view->Widget(ControlId::J2)->accessibleDescription(), "J2");
+}
+
+TEST_F(FormViewTest, TheFocusedControlIsClearlyRinged) {
+    ShowWindow();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto* scan = Get<QPushButton>(ControlId::Button9);
+    const auto ringPixels = [scan] {
+        const QImage image = scan->grab().toImage();
+        int ring = 0;
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, 1);
+            if (c == QColor(0, 84, 200)) ++ring;  // the ring's own blue
+        }
+        return ring;
+    };
+    EXPECT_EQ(ringPixels(), 0);
+    scan->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return scan->hasFocus(); }));
+    EXPECT_GT(ringPixels(), scan->width() * 3 / 4);  // a line along the whole edge
 }
 
 TEST_F(FormViewTest, WorkerChangesReachTheirWidgets) {

@@ -65,6 +65,23 @@ protected:
         view->Flush();
     }
 
+    // The keyboard: what has the focus, a key pressed there, Tab until a control.
+    std::optional<ControlId> Focused() const {
+        for (std::size_t i = 0; i < ui::kControlCount; ++i)
+            if (QApplication::focusWidget() != nullptr && Widget(ui::ControlAt(i)) == QApplication::focusWidget())
+                return ui::ControlAt(i);
+        return std::nullopt;
+    }
+    void Key(Qt::Key key) {
+        QWidget* target = QApplication::focusWidget();
+        QTest::keyClick(target != nullptr ? target : view.get(), key);
+        view->Flush();
+    }
+    void TabTo(ControlId id) {
+        for (int i = 0; i < 60 && Focused() != id; ++i) Key(Qt::Key_Tab);
+        ASSERT_EQ(Focused(), id) << ui::ControlName(id) << " is not reached by Tab";
+    }
+
     QString Text(ControlId id) const { return qobject_cast<QLabel*>(Widget(id))->text(); }
     bool Ticked(ControlId id) const { return qobject_cast<QCheckBox*>(Widget(id))->isChecked(); }
 
@@ -121,6 +138,69 @@ TEST_F(Journey, QuickRunVerdictsLogsAndTheViewer) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], LogFileName(DriveTable[0].serialNumber));
     EXPECT_FALSE(qobject_cast<QRadioButton*>(Widget(ControlId::ID0))->isChecked());
+}
+
+// The same run with key presses only: Enter, Space, Tab and Escape.
+TEST_F(Journey, KeyboardOnlyQuickRun) {
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    StartWindow();
+    EXPECT_EQ(Focused(), ControlId::accept);
+    Key(Qt::Key_Return);
+    ASSERT_TRUE(Seen(ControlId::connect));
+
+    // The first drive that can be chosen has the focus; Space unticks and ticks it.
+    std::vector<int> ticked;
+    for (int n = 0; n < kSlotCount; ++n)
+        if (Ticked(kSelect[n])) ticked.push_back(n);
+    ASSERT_FALSE(ticked.empty());
+    const int first = ticked.front();
+    EXPECT_EQ(Focused(), kSelect[first]);
+    Key(Qt::Key_Space);
+    EXPECT_FALSE(Ticked(kSelect[first]));
+    EXPECT_EQ(Text(kJudge[first]), "------ ");
+    Key(Qt::Key_Space);
+    EXPECT_TRUE(Ticked(kSelect[first]));
+
+    TabTo(ControlId::SmtTest);
+    Key(Qt::Key_Space);
+    EXPECT_TRUE(Ticked(ControlId::SmtTest));
+
+    // The write question starts on CANCEL: an unintended Enter permits nothing,
+    // and Escape answers CANCEL.
+    TabTo(ControlId::WrtPermit);
+    Key(Qt::Key_Space);
+    ASSERT_TRUE(Seen(ControlId::WtComfirm));
+    EXPECT_EQ(Focused(), ControlId::WtNG);
+    Key(Qt::Key_Return);
+    EXPECT_FALSE(Seen(ControlId::WtComfirm));
+    EXPECT_EQ(writePermitted, 0);
+    TabTo(ControlId::WrtPermit);
+    Key(Qt::Key_Space);
+    ASSERT_TRUE(Seen(ControlId::WtComfirm));
+    Key(Qt::Key_Escape);
+    EXPECT_FALSE(Seen(ControlId::WtComfirm));
+    EXPECT_TRUE(Ticked(ControlId::ReadOnly));
+    EXPECT_EQ(writePermitted, 0);
+
+    TabTo(ControlId::Button4);
+    Key(Qt::Key_Return);
+    ASSERT_TRUE(WaitFor(RunEnded));
+    view->Flush();
+    EXPECT_EQ(Focused(), ControlId::TEST);  // never EXIT
+    for (int n : ticked) EXPECT_FALSE(Text(kJudge[n]).isEmpty()) << n;
+
+    // A log button opens the log with Space or Enter and keeps the focus.
+    TabTo(kLogButton[first]);
+    Key(Qt::Key_Space);
+    Key(Qt::Key_Return);
+    EXPECT_EQ(viewer.Take().size(), 2u);
+    EXPECT_EQ(Focused(), kLogButton[first]);
+
+    TabTo(ControlId::TEST);
+    Key(Qt::Key_Return);
+    ASSERT_TRUE(Seen(ControlId::RETEST));
+    EXPECT_EQ(Focused(), ControlId::Button6);  // START, not EXIT
 }
 
 TEST_F(Journey, WrtPermitWithCancelThenWithOk) {

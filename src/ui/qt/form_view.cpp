@@ -1,7 +1,9 @@
 #include "ui/qt/form_view.h"
 
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
@@ -10,12 +12,19 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStringList>
+#include <QStyleOption>
 #include <QThread>
+
+#include <mutex>
+
+#include "ui/accessible_names.h"
+#include "ui/keyboard.h"
 
 namespace tamro::ui::qt {
 
@@ -46,6 +55,60 @@ public:
 protected:
     void nextCheckState() override {}
 };
+
+// A log button is a radio button to assistive technology. Qt reports a radio
+// button outside an exclusive group as a check box, and an exclusive group
+// is a single Tab stop whose arrow keys would open the neighbours' logs; the
+// model keeps the group instead, so the role is given here.
+class LogButtonAccessible final : public QAccessibleWidget {
+public:
+    explicit LogButtonAccessible(QAbstractButton* button) : QAccessibleWidget(button, QAccessible::RadioButton) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = Button()->isChecked();
+        return s;
+    }
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString& action) override {
+        if (action == pressAction())
+            Button()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+private:
+    QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+QAccessibleInterface* LogButtonAccessibility(const QString&, QObject* object) {
+    if (auto* radio = dynamic_cast<ModelRadioButton*>(object)) return new LogButtonAccessible(radio);
+    return nullptr;
+}
+
+// A focused control is ringed in a clear 2-pixel line, whatever the style
+// draws for focus itself.
+class FocusRingStyle final : public QProxyStyle {
+public:
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        const bool ringed = element == CE_PushButton || element == CE_CheckBox || element == CE_RadioButton;
+        if (!ringed || !(option->state & State_HasFocus)) return;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        painter->setPen(QPen(QColor(0, 84, 200), 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRectF(option->rect).adjusted(1, 1, -1, -1));
+        painter->restore();
+    }
+};
+
+QStyle* FocusRing() {
+    static FocusRingStyle* const style = new FocusRingStyle;  // lives as long as the program
+    return style;
+}
 
 Qt::Alignment ToQt(Align a) {
     switch (a) {
@@ -99,6 +162,8 @@ FormView::FormView(WindowModel& model, QWidget* parent)
     model_.TakeChanges();
     Build();
     model_.SetFileChooser([this](const FileRequest& request) { return ChooseFile(request); });
+    static std::once_flag accessibility;
+    std::call_once(accessibility, [] { QAccessible::installFactory(LogButtonAccessibility); });
 
     move(screen()->geometry().topLeft());
     g_instance = this;
@@ -197,8 +262,7 @@ QWidget* FormView::Create(const ControlSpec& spec, QWidget* parent) {
 
     const QString name = QString::fromLatin1(ControlName(id).data(), static_cast<qsizetype>(ControlName(id).size()));
     w->setObjectName(name);
-    w->setAccessibleName(name);
-    w->setAccessibleDescription(name);
+    w->setAccessibleDescription(name);  // the name, what is read, follows the caption
     w->setGeometry(spec.bounds.x, spec.bounds.y, spec.bounds.width, spec.bounds.height);
     if (spec.color) {
         QPalette p = w->palette();
@@ -214,6 +278,7 @@ QWidget* FormView::Create(const ControlSpec& spec, QWidget* parent) {
         w->setFont(f);
     }
     if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        button->setStyle(FocusRing());
         connect(button, &QAbstractButton::clicked, this, [this, id] { OperatorInput(id); });
     }
     return w;
@@ -230,7 +295,8 @@ void FormView::Apply(ControlId id, const ControlState& state, bool force) {
     const ControlKind kind = Spec(id).kind;
     const QSignalBlocker blocker(w);
 
-    if (force || shown.caption != state.caption) {
+    const bool captionChanged = force || shown.caption != state.caption;
+    if (captionChanged) {
         const QString text = DisplayText(state.caption);
         switch (kind) {
             case ControlKind::Form: setWindowTitle(text); break;
@@ -266,6 +332,49 @@ void FormView::Apply(ControlId id, const ControlState& state, bool force) {
         bar->setValue(state.position);
     }
     shown = state;
+    if (captionChanged) {
+        Name(id);
+        for (ControlId named : NamedAfter(id)) Name(named);
+    }
+}
+
+void FormView::Name(ControlId id) {
+    QWidget* w = widgets_[IndexOf(id)];
+    if (w == nullptr) return;
+    const std::string name = AccessibleName(id, [this](ControlId c) { return shown_[IndexOf(c)].caption; });
+    const QString text = QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+    if (w->accessibleName() != text) w->setAccessibleName(text);
+}
+
+Presence FormView::ModelPresence() const {
+    return {[this](ControlId c) { return model_.IsShowing(c); },
+            [this](ControlId c) { return model_.IsEffectivelyEnabled(c); }};
+}
+
+std::optional<ControlId> FormView::FocusedControl() const {
+    QWidget* focused = focusWidget();
+    for (std::size_t i = 0; i < kControlCount; ++i)
+        if (focused != nullptr && widgets_[i] == focused) return ControlAt(i);
+    return std::nullopt;
+}
+
+void FormView::keyPressEvent(QKeyEvent* event) {
+    std::optional<ControlId> press;
+    if (!event->isAutoRepeat()) {
+        switch (event->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                if (const auto focused = FocusedControl(); focused && EnterPresses(*focused)) press = focused;
+                break;
+            case Qt::Key_Escape: press = EscapeTarget(ModelPresence()); break;
+            default: break;
+        }
+    }
+    if (!press) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    static_cast<QAbstractButton*>(widgets_[IndexOf(*press)])->click();
 }
 
 void FormView::OperatorInput(ControlId id) {
@@ -337,7 +446,8 @@ void FormView::FlushAt(bool paintNow) {
         }
     }
     if (changes.focus) {
-        if (QWidget* w = widgets_[IndexOf(*changes.focus)]) w->setFocus(Qt::OtherFocusReason);
+        if (const auto target = FocusTarget(*changes.focus, FocusedControl(), ModelPresence()))
+            widgets_[IndexOf(*target)]->setFocus(Qt::OtherFocusReason);
     }
     if (changes.close) {
         // Not from inside a flush: closing runs the model's Closed handler.
@@ -413,7 +523,8 @@ QImage DrawEmblem() {
     font.setItalic(true);
     p.setFont(font);
     p.setPen(QColor(255, 255, 255));
-    p.drawText(QRectF(50, 4, 54, 22), Qt::AlignCenter, QStringLiteral("TAMRO"));
+    p.drawText(QRectF(50, 4, 54, 22), Qt::AlignCenter,
+               QString::fromLatin1(kEmblemText.data(), static_cast<qsizetype>(kEmblemText.size())));
     p.end();
     // A 256-colour picture, as the window description has it.
     return image.convertToFormat(QImage::Format_Indexed8);

@@ -39,11 +39,16 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Enter presses the focused button, Escape answers the write question.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Build();
     QWidget* Create(const ControlSpec& spec, QWidget* parent);
     void Apply(ControlId id, const ControlState& state, bool force);
+    void Name(ControlId id);  // the accessible name, from what is shown now
+    Presence ModelPresence() const;
+    std::optional<ControlId> FocusedControl() const;
     void OperatorInput(ControlId id);
     void OnModelChanged(bool urgent);  // any thread
     void FlushAt(bool paintNow);

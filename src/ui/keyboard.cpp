@@ -1,0 +1,79 @@
+#include "ui/keyboard.h"
+
+#include <span>
+
+namespace tamro::ui {
+
+namespace {
+
+using enum ControlId;
+
+// The drive list's safe controls in the order the focus looks for one: the
+// drives first, then the settings that neither write nor leave the list.
+constexpr ControlId kDriveListOrder[] = {ID0D, ID1D, ID2D, ID3D, ID4D, ID5D, ID6D,
+                                         ExtTest, StdTest, SmtTest, ReadOnly, DL, Button9};
+
+bool IsOperable(ControlKind kind) {
+    return kind == ControlKind::Button || kind == ControlKind::CheckBox || kind == ControlKind::RadioButton;
+}
+
+bool IsInside(ControlId id, ControlId container) {
+    while (id != TForm1) {
+        id = Spec(id).parent;
+        if (id == container) return true;
+    }
+    return false;
+}
+
+std::optional<ControlId> FirstThatCan(std::span<const ControlId> order, const Presence& presence) {
+    for (ControlId id : order)
+        if (CanTakeFocus(id, presence)) return id;
+    return std::nullopt;
+}
+
+std::optional<ControlId> IfItCan(ControlId id, const Presence& presence) {
+    return CanTakeFocus(id, presence) ? std::optional(id) : std::nullopt;
+}
+
+}  // namespace
+
+bool CanTakeFocus(ControlId id, const Presence& presence) {
+    return IsOperable(Spec(id).kind) && presence.showing(id) && presence.enabled(id);
+}
+
+ScreenFocus FirstSafeFocus(const Presence& presence) {
+    // The notices and the questions lie over the screens: the frontmost first.
+    if (presence.showing(RETEST)) return {Screen::RetestQuestion, IfItCan(Button6, presence)};
+    if (presence.showing(ALARM)) return {Screen::Notice, IfItCan(OK, presence)};
+    if (presence.showing(disclaimer)) return {Screen::Disclaimer, IfItCan(accept, presence)};
+    if (presence.showing(WtComfirm)) return {Screen::WriteQuestion, IfItCan(WtNG, presence)};
+    if (presence.showing(TEST)) {
+        // NewTEST is greyed while the run goes on; EXIT is never chosen.
+        if (CanTakeFocus(TEST, presence)) return {Screen::Finished, TEST};
+        return {Screen::Running, std::nullopt};
+    }
+    return {Screen::DriveList, FirstThatCan(kDriveListOrder, presence)};
+}
+
+std::optional<ControlId> FocusTarget(ControlId requested, std::optional<ControlId> focused,
+                                     const Presence& presence) {
+    if (IsOperable(Spec(requested).kind)) return IfItCan(requested, presence);
+    if (!presence.showing(requested) || !presence.enabled(requested)) return std::nullopt;
+    if (focused && IsInside(*focused, requested) && CanTakeFocus(*focused, presence)) return focused;
+    for (std::size_t i = IndexOf(requested) + 1; i < kControlCount; ++i) {
+        const ControlId id = ControlAt(i);
+        if (IsInside(id, requested) && CanTakeFocus(id, presence)) return id;
+    }
+    return std::nullopt;
+}
+
+std::optional<ControlId> EscapeTarget(const Presence& presence) {
+    return presence.showing(WtComfirm) ? IfItCan(WtNG, presence) : std::nullopt;
+}
+
+bool EnterPresses(ControlId id) {
+    const ControlKind kind = Spec(id).kind;
+    return kind == ControlKind::Button || kind == ControlKind::RadioButton;
+}
+
+}  // namespace tamro::ui

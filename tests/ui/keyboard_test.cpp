@@ -1,0 +1,80 @@
+// Where the focus goes as the screens appear, decided by the model for every
+// view: never on a control that ends the program or permits writes (the
+// alarm's OK, its only way on, aside), never on a hidden one.
+#include "ui/keyboard.h"
+#include "window_fixture.h"
+
+namespace tamro::test {
+namespace {
+
+using ui::Presence;
+
+Presence Now() {
+    return {[](ControlId c) { return Form().IsShowing(c); },
+            [](ControlId c) { return Form().IsEffectivelyEnabled(c); }};
+}
+
+// The focus the view is asked to give once what is pending is on the screen.
+std::optional<ControlId> Offered() { return Form().TakeChanges().focus; }
+
+class ScreenFocus : public WindowTest {};
+
+TEST_F(ScreenFocus, EachScreenStartsOnItsFirstSafeControl) {
+    Start();
+    EXPECT_EQ(Offered(), ControlId::accept);
+    EXPECT_EQ(Offered(), std::nullopt);  // once, when the screen appears
+
+    Click(ControlId::accept);
+    std::optional<ControlId> firstDrive;
+    for (ControlId box : kSelect)
+        if (!firstDrive && Usable(box)) firstDrive = box;
+    ASSERT_TRUE(firstDrive.has_value());
+    EXPECT_EQ(Offered(), firstDrive);
+
+    Click(ControlId::WrtPermit);
+    EXPECT_EQ(Offered(), ControlId::WtNG);
+    EXPECT_EQ(ui::EscapeTarget(Now()), ControlId::WtNG);
+    Click(ControlId::WtNG);
+    EXPECT_EQ(Offered(), firstDrive);
+    EXPECT_EQ(ui::EscapeTarget(Now()), std::nullopt);
+
+    Click(ControlId::SmtTest);
+    Click(ControlId::Button4);
+    EXPECT_EQ(Offered(), std::nullopt);  // the run: only EXIT could be used
+    ASSERT_TRUE(WaitUntil(RunEnded));
+    EXPECT_EQ(Offered(), ControlId::TEST);
+
+    Click(ControlId::TEST);
+    EXPECT_EQ(Offered(), ControlId::Button6);
+
+    // START on a bus without adapters: the wait notice offers nothing, the
+    // alarm its OK.
+    sim_set_support_status(0x00);
+    Click(ControlId::Button6);
+    ASSERT_TRUE(WaitUntil([] { return Form().IsEnabled(ControlId::OK); }));
+    EXPECT_EQ(Offered(), ControlId::OK);
+}
+
+TEST_F(ScreenFocus, ALogButtonKeepsTheFocusInsideTheDriveList) {
+    StartAndAccept();
+    Click(ControlId::Button1);  // EXIT and NewTEST: the log buttons stay in the list
+    for (ControlId box : kSelect) Form().Disable(box);
+    Form().Enable(ControlId::ID4);
+    Form().TakeChanges();
+
+    // The log button asks for the drive list: the pressed button keeps it.
+    Click(ControlId::ID4);
+    const auto request = Offered();
+    ASSERT_EQ(request, ControlId::connect);
+    EXPECT_EQ(ui::FocusTarget(*request, ControlId::ID4, Now()), ControlId::ID4);
+    // From outside the list, its first usable control, the only one here.
+    EXPECT_EQ(ui::FocusTarget(*request, ControlId::TEST, Now()), ControlId::ID4);
+    // Nothing hidden or disabled takes it.
+    Form().Hide(ControlId::connect);
+    EXPECT_EQ(ui::FocusTarget(*request, ControlId::ID4, Now()), std::nullopt);
+    EXPECT_EQ(ui::FocusTarget(ControlId::ID4, std::nullopt, Now()), std::nullopt);
+    EXPECT_EQ(ui::FocusTarget(ControlId::Button4, std::nullopt, Now()), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tamro::test
