@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing TAMRO needs on Debian 12 (run as root).
 set -euo pipefail
-packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev fonts-liberation)
+packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev fonts-liberation
+  # the window through the accessibility bus, under a virtual display
+  xvfb dbus at-spi2-core python3-gi gir1.2-atspi-2.0)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

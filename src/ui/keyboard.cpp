@@ -25,15 +25,14 @@ bool IsInside(ControlId id, ControlId container) {
     return false;
 }
 
-std::optional<ControlId> FirstThatCan(std::span<const ControlId> order, const Presence& presence) {
+// The first of `order` that can take the focus, else the window itself.
+ControlId FirstThatCan(std::span<const ControlId> order, const Presence& presence) {
     for (ControlId id : order)
         if (CanTakeFocus(id, presence)) return id;
-    return std::nullopt;
+    return TForm1;
 }
 
-std::optional<ControlId> IfItCan(ControlId id, const Presence& presence) {
-    return CanTakeFocus(id, presence) ? std::optional(id) : std::nullopt;
-}
+ControlId IfItCan(ControlId id, const Presence& presence) { return FirstThatCan({&id, 1}, presence); }
 
 }  // namespace
 
@@ -50,14 +49,18 @@ ScreenFocus FirstSafeFocus(const Presence& presence) {
     if (presence.showing(TEST)) {
         // NewTEST is greyed while the run goes on; EXIT is never chosen.
         if (CanTakeFocus(TEST, presence)) return {Screen::Finished, TEST};
-        return {Screen::Running, std::nullopt};
+        return {Screen::Running, TForm1};
     }
     return {Screen::DriveList, FirstThatCan(kDriveListOrder, presence)};
 }
 
 std::optional<ControlId> FocusTarget(ControlId requested, std::optional<ControlId> focused,
                                      const Presence& presence) {
-    if (IsOperable(Spec(requested).kind)) return IfItCan(requested, presence);
+    if (requested == TForm1) return TForm1;
+    if (IsOperable(Spec(requested).kind)) {
+        if (CanTakeFocus(requested, presence)) return requested;
+        return std::nullopt;
+    }
     if (!presence.showing(requested) || !presence.enabled(requested)) return std::nullopt;
     if (focused && IsInside(*focused, requested) && CanTakeFocus(*focused, presence)) return focused;
     for (std::size_t i = IndexOf(requested) + 1; i < kControlCount; ++i) {
@@ -68,7 +71,8 @@ std::optional<ControlId> FocusTarget(ControlId requested, std::optional<ControlI
 }
 
 std::optional<ControlId> EscapeTarget(const Presence& presence) {
-    return presence.showing(WtComfirm) ? IfItCan(WtNG, presence) : std::nullopt;
+    if (presence.showing(WtComfirm) && CanTakeFocus(WtNG, presence)) return WtNG;
+    return std::nullopt;
 }
 
 bool EnterPresses(ControlId id) {

@@ -22,6 +22,9 @@ bool CanTakeFocus(ControlId id, const Presence& presence);
 // The screen in front, and the control that takes the focus when it
 // appears: its first control that neither ends the program nor permits
 // writes. The alarm's OK ends the program, but it is the alarm's only way on.
+// A screen without such a control (the wait notice, the run) gives the focus
+// to the window itself, TForm1, so that it stays on no control rather than
+// drift to EXIT.
 enum class Screen : std::uint8_t {
     Notice,          // the wait notice, or the alarm with OK
     Disclaimer,
@@ -33,15 +36,15 @@ enum class Screen : std::uint8_t {
 };
 struct ScreenFocus {
     Screen screen;
-    std::optional<ControlId> control;  // none while nothing safe can be used
+    ControlId control;
     friend bool operator==(const ScreenFocus&, const ScreenFocus&) = default;
 };
 ScreenFocus FirstSafeFocus(const Presence& presence);
 
 // A focus request turned into a control that can take the focus: the control
 // itself; for a container, the focused control when it is inside, else the
-// first control inside that can. None when nothing can: the focus never goes
-// to a hidden or disabled control.
+// first control inside that can; TForm1 for TForm1. None when nothing can:
+// the focus never goes to a hidden or disabled control.
 std::optional<ControlId> FocusTarget(ControlId requested, std::optional<ControlId> focused,
                                      const Presence& presence);
 

@@ -56,6 +56,7 @@ int main(int, char** argv) {
         tamro::ui::InstallHandlers();
         tamro::ui::qt::FormView view;
         view.show();
+        view.activateWindow();  // the keyboard is the window's from the start
         tamro::ui::ConstructForm();
         app.exec();
     } catch (const std::exception& e) {

@@ -185,6 +185,8 @@ TEST_F(Journey, KeyboardOnlyQuickRun) {
 
     TabTo(ControlId::Button4);
     Key(Qt::Key_Return);
+    EXPECT_NE(Focused(), ControlId::EXIT);  // a second Enter must not end the program
+    Key(Qt::Key_Return);
     ASSERT_TRUE(WaitFor(RunEnded));
     view->Flush();
     EXPECT_EQ(Focused(), ControlId::TEST);  // never EXIT

@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     InstallHandlers();
     qt::FormView view;
     view.show();
+    view.activateWindow();  // the focused control is drawn ringed, as on a desktop
     bool ok = true;
     const auto render = [&](const char* name) {
         ok = qt::RenderToPng(view, QString::fromStdString(folder + "/" + name + ".png")) && ok;

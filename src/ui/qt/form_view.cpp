@@ -3,10 +3,10 @@
 #include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -152,6 +152,10 @@ FormView::FormView(WindowModel& model, QWidget* parent)
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       model_(model) {
+    // Before any widget exists: a widget's interface is made, and kept, as
+    // soon as it is first named.
+    static std::once_flag accessibility;
+    std::call_once(accessibility, [] { QAccessible::installFactory(LogButtonAccessibility); });
     frameTimer_.setSingleShot(true);
     connect(&frameTimer_, &QTimer::timeout, this, [this] { FlushAt(false); });
     sinceFlush_.start();
@@ -162,8 +166,6 @@ FormView::FormView(WindowModel& model, QWidget* parent)
     model_.TakeChanges();
     Build();
     model_.SetFileChooser([this](const FileRequest& request) { return ChooseFile(request); });
-    static std::once_flag accessibility;
-    std::call_once(accessibility, [] { QAccessible::installFactory(LogButtonAccessibility); });
 
     move(screen()->geometry().topLeft());
     g_instance = this;
@@ -280,6 +282,11 @@ QWidget* FormView::Create(const ControlSpec& spec, QWidget* parent) {
     if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         button->setStyle(FocusRing());
         connect(button, &QAbstractButton::clicked, this, [this, id] { OperatorInput(id); });
+        // A click never toggles the box by itself (the model decides), and the
+        // view's own changes are made with signals blocked: a toggle that
+        // arrives here is the operator's, through assistive technology.
+        if (spec.kind == ControlKind::CheckBox)
+            connect(button, &QAbstractButton::toggled, this, [this, id] { OperatorInput(id); });
     }
     return w;
 }
@@ -352,9 +359,10 @@ Presence FormView::ModelPresence() const {
 }
 
 std::optional<ControlId> FormView::FocusedControl() const {
-    QWidget* focused = focusWidget();
+    const QWidget* focused = focusWidget();
+    if (focused == nullptr) return std::nullopt;
     for (std::size_t i = 0; i < kControlCount; ++i)
-        if (focused != nullptr && widgets_[i] == focused) return ControlAt(i);
+        if (widgets_[i] == focused) return ControlAt(i);
     return std::nullopt;
 }
 
@@ -446,6 +454,7 @@ void FormView::FlushAt(bool paintNow) {
         }
     }
     if (changes.focus) {
+        // TForm1 is the view itself: the focus on no control.
         if (const auto target = FocusTarget(*changes.focus, FocusedControl(), ModelPresence()))
             widgets_[IndexOf(*target)]->setFocus(Qt::OtherFocusReason);
     }

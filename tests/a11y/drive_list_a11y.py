@@ -1,0 +1,318 @@
+#!/usr/bin/env python3
+"""The drive list through the accessibility bus alone, as a screen reader
+user meets it: the real program on the simulated bus, under Xvfb, with a D-Bus
+session and an AT-SPI bus of its own. Every button and check box is found by
+its caption, every label is read, a Quick run is started with RUN., and the
+verdicts read from the window are those the program wrote into the logs. The
+log button then opens the log in the viewer.
+
+Usage: drive_list_a11y.py <tamro executable>
+Exit status 77 (skipped) when Xvfb, D-Bus or AT-SPI is missing."""
+
+import glob
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import warnings
+
+SKIPPED = 77
+FINISHED = "<< The above indicated drives analysis was finished.>>"
+SESSION_MARK = "TAMRO_A11Y_OWN_SESSION"
+
+
+def missing_tool():
+    for tool in ("Xvfb", "dbus-run-session"):
+        if shutil.which(tool) is None:
+            return tool
+    if not glob.glob("/usr/share/dbus-1/services/org.a11y.Bus.service"):
+        return "at-spi2-core (the AT-SPI bus)"
+    try:
+        import gi
+        gi.require_version("Atspi", "2.0")
+        from gi.repository import Atspi  # noqa: F401
+    except (ImportError, ValueError) as e:
+        return "python3-gi with gir1.2-atspi-2.0 (%s)" % e
+    return None
+
+
+if __name__ == "__main__" and os.environ.get(SESSION_MARK) is None:
+    tool = missing_tool()
+    if tool is not None:
+        print("SKIP: %s is not installed" % tool)
+        sys.exit(SKIPPED)
+    env = dict(os.environ, **{SESSION_MARK: "1"})
+    os.execvpe("dbus-run-session", ["dbus-run-session", "--", sys.executable] + sys.argv, env)
+
+import gi  # noqa: E402
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, Gio, GLib  # noqa: E402
+
+Role = Atspi.Role
+State = Atspi.StateType
+
+
+class Failed(Exception):
+    pass
+
+
+def wait_for(what, probe, timeout=60.0):
+    """Polls probe() until it returns something true, and returns that."""
+    end = time.monotonic() + timeout
+    while True:
+        value = probe()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise Failed("timed out waiting for " + what)
+        time.sleep(0.05)
+
+
+def start_display(folder):
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                             "-nolisten", "tcp"], pass_fds=(write_end,),
+                            stdout=subprocess.DEVNULL, stderr=open(os.path.join(folder, "xvfb.err"), "w"))
+    os.close(write_end)
+    # The number and its line end may come in two writes: the pipe stays open
+    # for both.
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read_end, 32)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read_end)
+    number = number.decode().strip()
+    if not number or xvfb.poll() is not None:
+        with open(os.path.join(folder, "xvfb.err")) as err:
+            raise Failed("Xvfb did not start: " + err.read())
+    return xvfb, ":" + number
+
+
+def switch_accessibility_on():
+    # What a desktop does when a screen reader starts: the toolkits of the
+    # programs that start afterwards connect to the AT-SPI bus.
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+                  GLib.Variant("(ssv)", ("org.a11y.Status", "IsEnabled", GLib.Variant("b", True))),
+                  None, Gio.DBusCallFlags.NONE, 10000, None)
+
+
+def application(name):
+    desktop = Atspi.get_desktop(0)
+    for i in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(i)
+        if app is not None and app.get_name() == name:
+            app.set_cache_mask(Atspi.Cache.NONE)  # every read asks the program
+            return app
+    return None
+
+
+def descendants(node):
+    for i in range(node.get_child_count()):
+        child = node.get_child_at_index(i)
+        if child is None:
+            continue
+        yield child
+        yield from descendants(child)
+
+
+def has(node, state):
+    return node.get_state_set().contains(state)
+
+
+class Window:
+    """The program's accessible objects, walked once: the widgets live as long
+    as the window, and every read below asks the program again."""
+
+    def __init__(self, app):
+        self.nodes = [(n, n.get_role(), n.get_description()) for n in descendants(app)]
+
+    def described(self, description):
+        """A control by its name in the window description."""
+        found = [n for n, _, d in self.nodes if d == description]
+        if len(found) != 1:
+            raise Failed("%d controls described %r" % (len(found), description))
+        return found[0]
+
+    def captioned(self, role, caption):
+        """The one control on the screen with that role and caption."""
+        found = [n for n, r, _ in self.nodes if r == role and n.get_name() == caption and has(n, State.SHOWING)]
+        if len(found) != 1:
+            raise Failed("%d %s named %r on the screen" % (len(found), role.value_nick, caption))
+        return found[0]
+
+
+def press(node):
+    with warnings.catch_warnings():  # the typelib names only the old spelling
+        warnings.simplefilter("ignore", DeprecationWarning)
+        names = [node.get_action_name(i) for i in range(node.get_n_actions())]
+    for wanted in ("Press", "Toggle"):
+        if wanted in names:
+            node.do_action(names.index(wanted))
+            return
+    raise Failed("%r has no press action (%s)" % (node.get_name(), names))
+
+
+def log_verdicts(folder):
+    """serial -> verdict, from the banners of the logs the run wrote."""
+    verdicts = {}
+    for file_name in os.listdir(folder):  # a drive without a serial writes ".log"
+        if not file_name.endswith(".log"):
+            continue
+        with open(os.path.join(folder, file_name), "rb") as f:
+            data = f.read().decode("latin-1")
+        for verdict in ("PASS", "FAIL", "NO Judge"):
+            if "*  %s  *\r\n" % verdict in data:
+                verdicts[file_name[:-len(".log")]] = verdict
+    return verdicts
+
+
+# What the JUDGE column shows for each verdict of a run.
+SHOWN_FOR = {"PASS": "PASS", "FAIL": "FAIL", "NO Judge": "------"}
+
+
+def name(node):
+    return node.get_name()
+
+
+def serial_of(line):
+    """The serial after the second '#' of "HA#0/ID01  ... #HS1B2345"; none
+    for a drive whose identity is not shown."""
+    parts = line.split("#")
+    return parts[2] if len(parts) > 2 else None
+
+
+def journey(program, folder, display):
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder)
+    env.pop("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", None)  # the bus alone switches it on
+    tamro = subprocess.Popen([program], cwd=folder, env=env)
+    viewer_pid = None
+    try:
+        app = wait_for("the program on the AT-SPI bus", lambda: application("tamro"))
+        assert name(app.get_child_at_index(0)) == "TAMRO"
+        window = Window(app)
+
+        accept = window.captioned(Role.PUSH_BUTTON, "ACCEPT")
+        window.captioned(Role.PUSH_BUTTON, "CANCEL")
+        wait_for("ACCEPT after the scan", lambda: has(accept, State.SENSITIVE))
+        wait_for("the focus on ACCEPT", lambda: has(accept, State.FOCUSED))
+        press(accept)
+        wait_for("the drive list", lambda: has(window.described("connect"), State.SHOWING))
+
+        # Every button and check box of the drive list by its caption, every
+        # label read.
+        for caption in ("MicroCode DL", "Exec", "Scan", "CANCEL", "RUN."):
+            assert window.captioned(Role.PUSH_BUTTON, caption).get_description() != caption
+        for caption in ("Extended", "Standard", "Quick", "ReadOnly", "WrtPermit"):
+            window.captioned(Role.CHECK_BOX, caption)
+        for heading in ("Date", "TestMode", "Tool", "#HA/#ID", "Product ~ Device Information", "JUDGE",
+                        "Total Progress", "Test Progress"):
+            window.captioned(Role.LABEL, heading)
+        rows = []
+        for n in range(7):
+            line = name(window.described("id%dl" % n))
+            rows.append({
+                "line": line,
+                "select": window.captioned(Role.CHECK_BOX, "Select " + line),
+                "log": window.captioned(Role.RADIO_BUTTON, "Open log of " + line.split()[0]),
+                "judge": window.described("J%d" % n),
+            })
+            print("row %d: %r, JUDGE %r" % (n, line, name(rows[-1]["judge"])))
+        status = window.described("DCONF")
+        print("status line: %r" % name(status))
+
+        # Untick and tick again the first drive that can be chosen.
+        chosen = next(r for r in rows if has(r["select"], State.SENSITIVE))
+        assert has(chosen["select"], State.CHECKED)
+        wait_for("the focus on the first drive", lambda: has(chosen["select"], State.FOCUSED))
+        press(chosen["select"])
+        wait_for("the unticked slot's JUDGE text", lambda: name(chosen["judge"]) == "------")
+        assert not has(chosen["select"], State.CHECKED)
+        press(chosen["select"])
+        wait_for("the ticked slot's JUDGE text", lambda: name(chosen["judge"]) == "")
+        assert has(chosen["select"], State.CHECKED)
+        ticked = [r for r in rows if has(r["select"], State.CHECKED)]
+
+        quick = window.captioned(Role.CHECK_BOX, "Quick")
+        press(quick)
+        wait_for("Quick chosen", lambda: has(quick, State.CHECKED))
+        press(window.captioned(Role.PUSH_BUTTON, "RUN."))
+        wait_for("the end of the run", lambda: name(status) == FINISHED, timeout=120)
+
+        # The verdicts read from the window are those the logs record. A drive
+        # that failed at the scan was judged at ACCEPT: its line shows no
+        # serial and its JUDGE text stays empty.
+        logs = log_verdicts(folder)
+        judged = [r for r in rows if has(r["log"], State.SENSITIVE)]
+        assert all(r in judged for r in ticked), "every ticked drive is judged"
+        unclaimed = dict(logs)
+        for row in sorted(judged, key=lambda r: serial_of(r["line"]) is None):
+            shown = name(row["judge"])
+            print("verdict of %r: %r" % (row["line"], shown))
+            serial = serial_of(row["line"])
+            if serial is not None:
+                assert serial in unclaimed, "no log for " + row["line"]
+                assert shown == SHOWN_FOR[unclaimed.pop(serial)], (row["line"], shown, logs[serial])
+            else:
+                assert shown == "", (row["line"], shown)
+                serial = next((s for s, v in unclaimed.items() if v == "FAIL"), None)
+                assert serial is not None, "no FAIL log for %s in %s" % (row["line"], logs)
+                del unclaimed[serial]
+        assert not unclaimed, "logs without a judged slot: %s" % sorted(unclaimed)
+
+        # Its log button opens the first ticked drive's log in the viewer.
+        row = ticked[0]
+        press(row["log"])
+        viewer = wait_for("the log viewer", lambda: application("tamro-viewer"))
+        viewer_pid = viewer.get_process_id()
+        path = os.path.join(folder, serial_of(row["line"]) + ".log")
+        frame = viewer.get_child_at_index(0)
+        assert name(frame) == path, (name(frame), path)
+        text = next(n for n in descendants(viewer) if n.get_role() == Role.TEXT and has(n, State.MULTI_LINE))
+        with open(path, "rb") as f:
+            assert text.get_text(0, -1).split("\n") == f.read().decode("latin-1").split("\r\n")
+        print("viewer: %r shows the log's lines" % name(frame))
+
+        press(window.captioned(Role.PUSH_BUTTON, "EXIT"))
+        assert tamro.wait(timeout=30) == 0
+    finally:
+        if viewer_pid:
+            try:
+                os.kill(viewer_pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+        if tamro.poll() is None:
+            tamro.kill()
+            tamro.wait()
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    program = os.path.abspath(sys.argv[1])
+    folder = tempfile.mkdtemp(prefix="tamro-a11y-")
+    xvfb = None
+    try:
+        xvfb, display = start_display(folder)
+        switch_accessibility_on()
+        journey(program, folder, display)
+        print("PASS")
+        return 0
+    except (Failed, AssertionError) as e:
+        print("FAIL: %s" % (e,))
+        return 1
+    finally:
+        if xvfb is not None:
+            xvfb.terminate()
+            xvfb.wait()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
