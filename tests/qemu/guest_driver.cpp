@@ -294,7 +294,7 @@ bool TickOnly(const std::string& serial) {
     return found;
 }
 
-void TickOnlyNot(const std::string& serial) {
+void Untick(const std::string& serial) {
     for (int s = 0; s < FilledSlots(); ++s)
         if (serial == DriveTable[static_cast<std::size_t>(s)].serialNumber) ui::Form().Uncheck(ui::kSelectBoxes[s]);
 }
@@ -351,7 +351,7 @@ int WithHost(const Results& results, Control& control) {
     const std::string& removed = later[1];
     Run(results, "quick", Mode::Quick);
     if (!Scan(results, "scan2")) return 1;
-    TickOnlyNot(throttled);  // its Standard run comes throttled
+    Untick(throttled);  // its Standard run comes throttled
     Run(results, "standard", Mode::Standard);
 
     // Each drive is run as the scan before the change found it.
