@@ -14,6 +14,7 @@
 #include "sim_control.h"
 #include "transport/aspi.h"
 #include "transport/commands.h"
+#include "transport/request_block.h"
 
 namespace tamro::test {
 
@@ -27,6 +28,7 @@ public:
     platform::WaitResult Wait(std::uint32_t timeoutMs) override {
         ++waits;
         lastTimeoutMs = timeoutMs;
+        timeouts.push_back(timeoutMs);
         const platform::WaitResult real = real_->Wait(timeoutMs);
         return forced ? *forced : real;
     }
@@ -37,6 +39,7 @@ public:
     std::optional<platform::WaitResult> forced;
     int waits = 0;
     std::uint32_t lastTimeoutMs = 0;
+    std::vector<std::uint32_t> timeouts;  // of every wait, in order
 
 private:
     std::unique_ptr<platform::CompletionEvent> real_;
@@ -54,6 +57,9 @@ protected:
             return e;
         });
         sim_clear_bus();
+        // The bus has dropped whatever it still held: nothing can write the
+        // blocks an earlier test left quarantined.
+        testing::ReturnQuarantinedRequestBlocks();
         sim_set_support_status(SS_COMP);
         sim_set_completion(SIM_COMPLETE_ASYNC);
         sim_set_service_time_us(0);
@@ -95,6 +101,16 @@ protected:
         f.opcode = opcode;
         f.times = 1;
         return f;
+    }
+
+    // The next command with this operation code completes lateMs after it
+    // was sent, whatever the program does meanwhile; it cannot be aborted.
+    static void CompleteLate(int opcode, unsigned lateMs, int target = 0, unsigned skip = 0) {
+        SimFault f = NextFault(opcode);
+        f.skip = skip;
+        f.complete_after_ms = lateMs;
+        f.abort_fails = 1;
+        ASSERT_EQ(sim_add_fault(0, target, &f), 0);
     }
 
     ScriptedEvent* event = nullptr;

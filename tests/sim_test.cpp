@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -787,6 +788,70 @@ TEST_F(Sim, NeverCompleteLeavesTheBlockAlone) {
     Fill(s, 0, 0, kTestUnitReady, SRB_EVENT_NOTIFY, nullptr, 0, ev.handle());
     EXPECT_EQ(SendASPI32Command(&s), SS_PENDING);
     EXPECT_EQ(ev.take(20), 0u);
+}
+
+TEST_F(Sim, ALateRequestIsCarriedOutButCompletesWhenDue) {
+    for (int mode : {SIM_COMPLETE_ASYNC, SIM_COMPLETE_IMMEDIATE}) {
+        SCOPED_TRACE(mode);
+        sim_set_completion(mode);
+        SimFault f;
+        sim_fault_init(&f);
+        f.opcode = 0x28;
+        f.times = 1;
+        f.complete_after_ms = 60;
+        sim_add_fault(0, 0, &f);
+        Bytes buf(1024, 0xEE);
+        SRB_ExecSCSICmd s;
+        Fill(s, 0, 0, Cdb10(0x28, 77, 2), SRB_EVENT_NOTIFY | SRB_DIR_IN, buf.data(), 1024, ev.handle());
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_EQ(SendASPI32Command(&s), SS_PENDING);
+        // Meanwhile the block and the buffer are left alone, and the bus serves others.
+        EXPECT_EQ(Outcome(Exec(0, 0, kTestUnitReady)), "good");
+        EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_PENDING);
+        EXPECT_EQ(buf[0], 0xEE);
+
+        ASSERT_EQ(ev.take(5000), 1u);
+        EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(60));
+        EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_COMP);
+        Bytes expected(1024);
+        sim_read_pattern(77, 512, expected.data(), expected.size());
+        EXPECT_EQ(buf, expected);
+    }
+}
+
+TEST_F(Sim, AbortEndsAHeldRequestUnlessTheFaultRefusesIt) {
+    SimFault f;
+    sim_fault_init(&f);
+    f.opcode = 0x00;
+    f.times = 1;
+    f.never_complete = 1;
+    sim_add_fault(0, 0, &f);
+    SRB_ExecSCSICmd s;
+    Fill(s, 0, 0, kTestUnitReady, SRB_EVENT_NOTIFY, nullptr, 0, ev.handle());
+    ASSERT_EQ(SendASPI32Command(&s), SS_PENDING);
+    EXPECT_EQ(Outcome(Exec(0, 0, kTestUnitReady)), "good");  // queued after it: it is held now
+    SRB_Abort a{};
+    a.SRB_Cmd = SC_ABORT_SRB;
+    a.SRB_ToAbort = &s;
+    EXPECT_EQ(SendASPI32Command(&a), SS_COMP);
+    EXPECT_EQ(a.SRB_Status, SS_COMP);
+    EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_ABORTED);
+    EXPECT_EQ(ev.take(1000), 1u);
+    // Nothing left to abort.
+    EXPECT_EQ(SendASPI32Command(&a), SS_ABORT_FAIL);
+
+    // Refused: the late request still completes, with its own outcome.
+    f.never_complete = 0;
+    f.complete_after_ms = 50;
+    f.abort_fails = 1;
+    sim_add_fault(0, 0, &f);
+    Fill(s, 0, 0, kTestUnitReady, SRB_EVENT_NOTIFY, nullptr, 0, ev.handle());
+    ASSERT_EQ(SendASPI32Command(&s), SS_PENDING);
+    EXPECT_EQ(Outcome(Exec(0, 0, kTestUnitReady)), "good");
+    EXPECT_EQ(SendASPI32Command(&a), SS_ABORT_FAIL);
+    EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_PENDING);
+    EXPECT_EQ(ev.take(5000), 1u);
+    EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_COMP);
 }
 
 // ---- Trace --------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // The ASPI binding and the execution step with its variants, against the
 // simulated bus.
+#include <algorithm>
 #include <chrono>
 
 #include "sim_fixture.h"
@@ -408,10 +409,12 @@ TEST_F(Waiting, EachKindWaitsItsOwnTime) {
         SimFault f = NextFault(row.opcode);
         f.never_complete = 1;
         sim_add_fault(0, 0, &f);
+        const std::size_t firstWait = event->timeouts.size();
         const auto start = steady_clock::now();
         EXPECT_EQ(row.run(), -1);
         const auto waited = duration_cast<milliseconds>(steady_clock::now() - start).count();
-        EXPECT_EQ(event->lastTimeoutMs, row.waitMs);
+        ASSERT_GT(event->timeouts.size(), firstWait);
+        EXPECT_EQ(event->timeouts[firstWait], row.waitMs);
         EXPECT_GE(waited, static_cast<long>(row.waitMs));
         EXPECT_EQ(LastError(), row.message);
         EXPECT_EQ(Slot().errorKind, 1);
@@ -460,6 +463,69 @@ TEST_F(Waiting, FailedWaitJudgesTheBlockAsItStands) {
     EXPECT_EQ(StartStopUnit(0, 0, 1), -1);
     EXPECT_EQ(LastError(), "Start/Stop Unit: SCSI error 00.");
     EXPECT_EQ(Slot().errorKind, 1);
+}
+
+// ---- Requests that outlive their wait ----------------------------------------
+
+class LateCompletion : public SimBus {};
+
+TEST_F(LateCompletion, AStaleSignalNeverDecidesTheNextRequest) {
+    testing::SetAspiWaits({30, 30, 30, 10});
+    std::uint8_t read[8192];
+    std::memset(read, 0x5A, sizeof read);
+    CompleteLate(0x28, 70);
+    EXPECT_EQ(Read10(0, 0, 0, 512, 16, read), -1);
+    EXPECT_EQ(LastError(), "Error: Read(10): Event Timeout.");
+    EXPECT_EQ(Slot().errorKind, 1);
+    EXPECT_EQ(testing::QuarantinedRequestBlocks(), 1u);
+
+    // The read completes while the inquiry is pending: its signal is taken
+    // and the inquiry is judged by its own completion.
+    testing::SetAspiWaits({500, 500, 500, 10});
+    SimFault slow = NextFault(0x12);
+    slow.complete_after_ms = 150;
+    sim_add_fault(0, 0, &slow);
+    const int waitsBefore = event->waits;
+    std::uint8_t inquiry[80] = {};
+    EXPECT_EQ(Inquiry6(0, 0, inquiry), 0);
+    EXPECT_EQ(event->waits - waitsBefore, 2);
+    EXPECT_EQ(std::memcmp(inquiry + 8, "HALCYON", 7), 0);
+    // The late data went to the transport's block, never to the caller.
+    EXPECT_TRUE(std::all_of(read, read + sizeof read, [](std::uint8_t b) { return b == 0x5A; }));
+    EXPECT_EQ(testing::QuarantinedRequestBlocks(), 1u);
+}
+
+TEST_F(LateCompletion, ATimedOutRequestIsAbortedAndItsBlockUsedAgain) {
+    testing::SetAspiWaits({20, 20, 20, 1000});
+    for (int i = 0; i < 2 * static_cast<int>(kRequestBlocks); ++i) {
+        SimFault hang = NextFault(0x2B);
+        hang.never_complete = 1;
+        sim_add_fault(0, 0, &hang);
+        EXPECT_EQ(Seek10(0, 0, 5), -1);
+        EXPECT_EQ(LastError(), "Error: Seek(10): Event Timeout.");
+    }
+    EXPECT_EQ(testing::QuarantinedRequestBlocks(), 0u);
+    std::uint8_t capacity[8];
+    EXPECT_EQ(ReadCapacity10(0, 0, capacity), 0);
+}
+
+TEST_F(LateCompletion, WhenEveryBlockIsHeldNothingMoreIsSent) {
+    testing::SetAspiWaits({20, 20, 20, 5});
+    for (std::size_t i = 0; i < kRequestBlocks; ++i) {
+        CompleteLate(0x01, 60000);
+        EXPECT_EQ(Rezero6(0, 0), -1);
+        EXPECT_EQ(LastError(), "Error: Rezero(6): Event Timeout.");
+    }
+    EXPECT_EQ(testing::QuarantinedRequestBlocks(), kRequestBlocks);
+    sim_trace_clear();
+    std::uint8_t buffer[80];
+    EXPECT_EQ(Inquiry6(0, 0, buffer), -1);
+    EXPECT_EQ(LastError(), "Error: Inquiry(6): Not sent, no free request block.");
+    EXPECT_EQ(Slot().errorKind, 1);
+    ClearDriveTable();
+    EXPECT_EQ(TestUnitReady(0, 0), -1);
+    EXPECT_EQ(LastError(), "");
+    EXPECT_EQ(sim_trace_count(), 0u);
 }
 
 }  // namespace

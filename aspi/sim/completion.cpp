@@ -1,6 +1,8 @@
 // The two ASPI entry points, and how a SCSI request completes: checked,
 // traced, then either carried out at once or handed to the one worker
-// thread, which finishes the block and signals the caller's eventfd.
+// thread, which finishes the block and signals the caller's eventfd. A
+// request that completes late, or never, stays with the worker until it is
+// due or aborted.
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,16 +11,29 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <optional>
 #include <thread>
+#include <variant>
 
 #include "sim_internal.h"
 
 namespace sim {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct Job {
     SRB_ExecSCSICmd* srb;
     unsigned service_us;
+    Clock::time_point sent;
+};
+
+// A request carried out but not yet completed: it completes when due (never,
+// for one that never completes), or when it is aborted.
+struct Held {
+    SRB_ExecSCSICmd* srb;
+    Clock::time_point due;
+    Outcome outcome;
 };
 
 inline void cpu_relax() {
@@ -29,8 +44,31 @@ inline void cpu_relax() {
 #endif
 }
 
+// Writes the outcome into the block, SRB_Status last: from then on the
+// caller may reuse the block, so whether to signal is read before.
+void finish(SRB_ExecSCSICmd* srb, const Outcome& o, bool may_signal) {
+    const bool notify = may_signal && (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
+    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(srb->SRB_PostProc));
+    srb->SRB_HaStat = o.ha_stat;
+    srb->SRB_TargStat = o.targ_stat;
+    if (o.has_sense) {
+        const std::size_t n = std::min<std::size_t>(srb->SRB_SenseLen, sizeof srb->SenseArea);
+        std::memset(srb->SenseArea, 0, n);
+        std::memcpy(srb->SenseArea, o.sense.data(), std::min(n, kSenseLength));
+    }
+    if (!o.data.empty()) std::memcpy(srb->SRB_BufPointer, o.data.data(), o.data.size());
+    std::atomic_ref<std::uint8_t>(srb->SRB_Status).store(o.srb_status, std::memory_order_release);
+    if (notify) {
+        const std::uint64_t one = 1;
+        while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+enum class Abort { aborted, refused, not_held };
+
 // Single consumer queue on a ring that only grows, so steady traffic does
-// not allocate.
+// not allocate; beside it the requests held for a late completion.
 class Worker {
 public:
     Worker() : ring_(64), thread_([this] { run(); }) { thread_.detach(); }
@@ -48,10 +86,50 @@ public:
         if (wake) cv_.notify_one();
     }
 
+    void hold(Held h) {
+        bool wake = false;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            held_.push_back(std::move(h));
+            note_next_due();
+            wake = sleeping_;
+        }
+        if (wake) cv_.notify_one();
+    }
+
+    // A request still queued, or held after it was carried out, ends now
+    // with SS_ABORTED; one being carried out right now just completes.
+    Abort abort(const void* srb) {
+        SRB_ExecSCSICmd* target = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = std::find_if(held_.begin(), held_.end(), [srb](const Held& x) { return x.srb == srb; });
+            if (it != held_.end()) {
+                if (it->outcome.abort_fails) return Abort::refused;
+                target = it->srb;
+                held_.erase(it);
+                note_next_due();
+            } else if (!(target = unqueue(srb))) {
+                return Abort::not_held;
+            }
+        }
+        Outcome aborted;
+        aborted.srb_status = SS_ABORTED;
+        finish(target, aborted, true);
+        return Abort::aborted;
+    }
+
+    void forget_held() {
+        std::lock_guard<std::mutex> lock(mu_);
+        held_.clear();
+        note_next_due();
+    }
+
 private:
     // A client that waits for each completion sends its next request within
     // microseconds; spinning that long saves a futex round trip.
     static constexpr std::chrono::microseconds kSpin{100};
+    using Work = std::variant<Job, Held>;
 
     void grow() {
         std::vector<Job> bigger(ring_.size() * 2);
@@ -60,34 +138,74 @@ private:
         head_ = 0;
     }
 
-    Job pop() {
-        // try_lock while spinning: blocking on a producer that still holds
-        // the lock would cost a futex sleep and wake-up per request.
-        const auto until = std::chrono::steady_clock::now() + kSpin;
-        do {
-            if (queued_.load(std::memory_order_acquire) != 0 && mu_.try_lock()) {
-                std::lock_guard<std::mutex> lock(mu_, std::adopt_lock);
-                if (size_ != 0) return take();
-            }
-            cpu_relax();
-        } while (std::chrono::steady_clock::now() < until);
-        std::unique_lock<std::mutex> lock(mu_);
-        while (size_ == 0) {
-            sleeping_ = true;
-            cv_.wait(lock);
-            sleeping_ = false;
+    // Takes a queued job out of the ring (mu_ held).
+    SRB_ExecSCSICmd* unqueue(const void* srb) {
+        for (std::size_t i = 0; i < size_; ++i) {
+            if (ring_[(head_ + i) % ring_.size()].srb != srb) continue;
+            SRB_ExecSCSICmd* found = ring_[(head_ + i) % ring_.size()].srb;
+            for (std::size_t j = i; j + 1 < size_; ++j)
+                ring_[(head_ + j) % ring_.size()] = ring_[(head_ + j + 1) % ring_.size()];
+            --size_;
+            queued_.store(size_, std::memory_order_relaxed);
+            return found;
         }
-        return take();
+        return nullptr;
     }
 
-    Job take() {
+    void note_next_due() {
+        Clock::time_point next = Clock::time_point::max();
+        for (const Held& h : held_) next = std::min(next, h.due);
+        next_due_.store(next.time_since_epoch().count(), std::memory_order_relaxed);
+    }
+
+    bool due(Clock::time_point now) const {
+        return next_due_.load(std::memory_order_relaxed) <= now.time_since_epoch().count();
+    }
+
+    Work next() {
+        // try_lock while spinning: blocking on a producer that still holds
+        // the lock would cost a futex sleep and wake-up per request.
+        const auto until = Clock::now() + kSpin;
+        Clock::time_point now;
+        do {
+            now = Clock::now();
+            if ((queued_.load(std::memory_order_acquire) != 0 || due(now)) && mu_.try_lock()) {
+                std::lock_guard<std::mutex> lock(mu_, std::adopt_lock);
+                if (auto w = take(now)) return std::move(*w);
+            }
+            cpu_relax();
+        } while (now < until);
+        std::unique_lock<std::mutex> lock(mu_);
+        for (;;) {
+            if (auto w = take(Clock::now())) return std::move(*w);
+            sleeping_ = true;
+            const Clock::time_point next{Clock::duration{next_due_.load(std::memory_order_relaxed)}};
+            if (next == Clock::time_point::max())
+                cv_.wait(lock);
+            else
+                cv_.wait_until(lock, next);
+            sleeping_ = false;
+        }
+    }
+
+    // A held request that is due first, else the oldest job (mu_ held).
+    std::optional<Work> take(Clock::time_point now) {
+        auto it = std::find_if(held_.begin(), held_.end(), [now](const Held& h) { return h.due <= now; });
+        if (it != held_.end()) {
+            Held h = std::move(*it);
+            held_.erase(it);
+            note_next_due();
+            return Work{std::move(h)};
+        }
+        if (size_ == 0) return std::nullopt;
         const Job job = ring_[head_];
         head_ = (head_ + 1) % ring_.size();
         --size_;
         queued_.store(size_, std::memory_order_relaxed);
-        return job;
+        return Work{job};
     }
 
+    void serve(const Job& job);
     void run();
 
     std::mutex mu_;
@@ -96,6 +214,8 @@ private:
     std::size_t head_ = 0;
     std::size_t size_ = 0;
     std::atomic<std::size_t> queued_{0};
+    std::vector<Held> held_;
+    std::atomic<Clock::rep> next_due_{Clock::time_point::max().time_since_epoch().count()};
     bool sleeping_ = false;
     std::thread thread_;
 };
@@ -138,37 +258,34 @@ bool srb_valid(const SRB_ExecSCSICmd* srb) {
     return true;
 }
 
-// Fills the block except SRB_Status and returns the status to set; false
-// when the request is to stay pending for ever (the block is not touched).
-bool execute(SRB_ExecSCSICmd* srb, std::uint8_t* status) {
+// What the request comes to; the block is not written yet.
+Outcome carry_out(SRB_ExecSCSICmd* srb) {
     State& s = state();
     Outcome o;
-    {
-        std::lock_guard<std::mutex> lock(s.mu);
-        Device* d = nullptr;
-        if (!usable_adapter(s, srb->SRB_HaId)) {
-            o.srb_status = SS_INVALID_HA;  // the bus changed while it was queued
-        } else if (!srb_valid(srb)) {
-            o.srb_status = SS_INVALID_SRB;
-        } else if (srb->SRB_BufLen > kMaxTransfer) {
-            o.srb_status = SS_BUFFER_TO_BIG;
-        } else if ((d = find_device(s, srb->SRB_HaId, srb->SRB_Target)) == nullptr) {
-            o.srb_status = SS_ERR;
-            o.ha_stat = HASTAT_SEL_TO;
-        } else {
-            const Command c{srb->CDBByte, srb->SRB_Lun, srb->SRB_BufPointer, srb->SRB_BufLen};
-            o = run_command(*d, c);
-        }
+    std::lock_guard<std::mutex> lock(s.mu);
+    Device* d = nullptr;
+    if (!usable_adapter(s, srb->SRB_HaId)) {
+        o.srb_status = SS_INVALID_HA;  // the bus changed while it was queued
+    } else if (!srb_valid(srb)) {
+        o.srb_status = SS_INVALID_SRB;
+    } else if (srb->SRB_BufLen > kMaxTransfer) {
+        o.srb_status = SS_BUFFER_TO_BIG;
+    } else if ((d = find_device(s, srb->SRB_HaId, srb->SRB_Target)) == nullptr) {
+        o.srb_status = SS_ERR;
+        o.ha_stat = HASTAT_SEL_TO;
+    } else {
+        const Command c{srb->CDBByte, srb->SRB_Lun, srb->SRB_BufPointer, srb->SRB_BufLen};
+        o = run_command(*d, c);
     }
-    if (!o.complete) return false;
-    srb->SRB_HaStat = o.ha_stat;
-    srb->SRB_TargStat = o.targ_stat;
-    if (o.has_sense) {
-        const std::size_t n = std::min<std::size_t>(srb->SRB_SenseLen, sizeof srb->SenseArea);
-        std::memset(srb->SenseArea, 0, n);
-        std::memcpy(srb->SenseArea, o.sense.data(), std::min(n, kSenseLength));
-    }
-    *status = o.srb_status;
+    return o;
+}
+
+// A request that is not to complete now goes to the worker to wait.
+bool held(SRB_ExecSCSICmd* srb, Outcome& o, Clock::time_point sent) {
+    if (o.complete && o.delay_ms == 0) return false;
+    const Clock::time_point due =
+        o.complete ? sent + std::chrono::milliseconds(o.delay_ms) : Clock::time_point::max();
+    worker().hold(Held{srb, due, std::move(o)});
     return true;
 }
 
@@ -176,26 +293,24 @@ void service(unsigned us) {
     if (us) std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
 
+void Worker::serve(const Job& job) {
+    service(job.service_us);
+    Outcome o = carry_out(job.srb);
+    if (!held(job.srb, o, job.sent)) finish(job.srb, o, true);
+}
+
 void Worker::run() {
     for (;;) {
-        const Job job = pop();
-        service(job.service_us);
-        // Read what the signal needs first: once SRB_Status is set the
-        // caller may reuse the block.
-        const bool notify = (job.srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
-        const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(job.srb->SRB_PostProc));
-        std::uint8_t status = 0;
-        if (!execute(job.srb, &status)) continue;
-        std::atomic_ref<std::uint8_t>(job.srb->SRB_Status).store(status, std::memory_order_release);
-        if (notify) {
-            const std::uint64_t one = 1;
-            while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
-            }
-        }
+        Work w = next();
+        if (const Job* job = std::get_if<Job>(&w))
+            serve(*job);
+        else
+            finish(std::get<Held>(w).srb, std::get<Held>(w).outcome, true);
     }
 }
 
 std::uint32_t exec_request(SRB_ExecSCSICmd* srb) {
+    const Clock::time_point sent = Clock::now();
     State& s = state();
     unsigned us = 0;
     int mode = SIM_COMPLETE_ASYNC;
@@ -212,16 +327,33 @@ std::uint32_t exec_request(SRB_ExecSCSICmd* srb) {
     srb->SRB_Status = SS_PENDING;
     if (mode == SIM_COMPLETE_IMMEDIATE) {
         service(us);
-        std::uint8_t status = 0;
-        if (!execute(srb, &status)) return SS_PENDING;
-        srb->SRB_Status = status;
-        return status;
+        Outcome o = carry_out(srb);
+        if (held(srb, o, sent)) return SS_PENDING;
+        finish(srb, o, false);  // done inside the call: no event
+        return o.srb_status;
     }
-    worker().submit(Job{srb, us});
+    worker().submit(Job{srb, us, sent});
     return SS_PENDING;
 }
 
+std::uint32_t abort_request(SRB_Abort* request) {
+    State& s = state();
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (!usable_adapter(s, request->SRB_HaId)) {
+            request->SRB_Status = SS_INVALID_HA;
+            return SS_INVALID_HA;
+        }
+    }
+    const std::uint8_t status = worker().abort(request->SRB_ToAbort) == Abort::aborted ? SS_COMP : SS_ABORT_FAIL;
+    request->SRB_Status = status;
+    return status;
+}
+
 }  // namespace
+
+void forget_held_requests() { worker().forget_held(); }
+
 }  // namespace sim
 
 extern "C" SIM_EXPORT std::uint32_t GetASPI32SupportInfo(void) {
@@ -245,6 +377,7 @@ extern "C" SIM_EXPORT std::uint32_t SendASPI32Command(void* request) {
         return sim::get_dev_type(s, static_cast<SRB_GDEVBlock*>(request));
     }
     case SC_EXEC_SCSI_CMD: return sim::exec_request(static_cast<SRB_ExecSCSICmd*>(request));
+    case SC_ABORT_SRB: return sim::abort_request(static_cast<SRB_Abort*>(request));
     default: static_cast<SRB_Header*>(request)->SRB_Status = SS_INVALID_SRB; return SS_INVALID_SRB;
     }
 }

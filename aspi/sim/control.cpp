@@ -15,12 +15,14 @@ using Lock = std::lock_guard<std::mutex>;
 extern "C" {
 
 void sim_reset_default(void) {
+    sim::forget_held_requests();
     State& s = sim::state();
     Lock lock(s.mu);
     sim::build_default_bus(s);
 }
 
 void sim_clear_bus(void) {
+    sim::forget_held_requests();
     State& s = sim::state();
     Lock lock(s.mu);
     sim::clear_bus(s);

@@ -350,14 +350,34 @@ std::size_t cdb_length_for(std::uint8_t opcode) {
     }
 }
 
+namespace {
+
+// Carried out now, into a buffer of the bus's own: status, sense and data
+// reach the block only when the request completes, later.
+Outcome late(Device& d, const Command& c, const SimFault& f) {
+    std::vector<std::uint8_t> data(c.buf, c.buf + c.buf_len);
+    Outcome o = dispatch(d, Command{c.cdb, c.lun, data.data(), c.buf_len});
+    apply_fault(f, o);
+    o.delay_ms = f.complete_after_ms;
+    if (data_direction(c.cdb[0]) == Direction::in) o.data = std::move(data);
+    return o;
+}
+
+}  // namespace
+
 Outcome run_command(Device& d, const Command& c) {
     const std::uint8_t op = c.cdb[0];
     if (c.lun != 0) return op == kInquiry ? inquiry(d, c) : check_condition(5, 0x25, 0x00);
     Outcome o;
     if (take_unit_attention(d, o)) return o;
     if (const SimFault* f = firing_fault(d, op)) {
-        if (f->execute && !f->never_complete) o = dispatch(d, c);
-        apply_fault(*f, o);
+        if (f->complete_after_ms != 0 && !f->never_complete) {
+            o = late(d, c, *f);
+        } else {
+            if (f->execute && !f->never_complete) o = dispatch(d, c);
+            apply_fault(*f, o);
+        }
+        o.abort_fails = f->abort_fails != 0;
         return o;
     }
     return dispatch(d, c);

@@ -22,11 +22,12 @@ extern "C" {
 /* Rebuild the built-in default bus (also what the library starts with): seven
  * disks on two adapters and a CD-ROM, described in the README. Resets faults
  * (and puts back the bus's own bad blocks), trace, completion mode and
- * service time (default bus: SIM_DEFAULT_SERVICE_US per command). */
+ * service time (default bus: SIM_DEFAULT_SERVICE_US per command). Requests
+ * still held (late or never completing) are dropped and never completed. */
 void sim_reset_default(void);
 
 /* No host adapters at all; faults and trace cleared; service time 0;
- * asynchronous completion. */
+ * asynchronous completion; held requests dropped as above. */
 void sim_clear_bus(void);
 
 /* Adds a host adapter and returns its number. targets_supported goes to
@@ -173,9 +174,21 @@ typedef struct SimFault {
     uint32_t info;
     int never_complete;   /* SS_PENDING forever: no completion, no signal   */
     int execute;          /* carry the command out before reporting         */
+    unsigned complete_after_ms; /* carried out, but status, sense and data  */
+                          /* reach the block only this long after it was    */
+                          /* sent, from the worker thread, which then sets  */
+                          /* the event; 0: complete as usual                */
+    int abort_fails;      /* SC_ABORT_SRB for this request answers          */
+                          /* SS_ABORT_FAIL and leaves it running            */
 } SimFault;
 void sim_fault_init(SimFault* f);
 int sim_add_fault(int ha, int target, const SimFault* f);
+
+/* SC_ABORT_SRB (SRB_Abort): a request the bus still holds (one made late
+ * by complete_after_ms, or one that never completes) ends at once with
+ * SS_ABORTED in its block and its event set, and the abort answers SS_COMP;
+ * with abort_fails it answers SS_ABORT_FAIL and the request goes on. A block
+ * the bus does not hold (finished, or never sent) gets SS_ABORT_FAIL too. */
 
 /* The next n commands to the disk end in CHECK CONDITION, UNIT ATTENTION,
  * ASC 29h (power on, reset or bus device reset occurred). */

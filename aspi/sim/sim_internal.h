@@ -53,6 +53,9 @@ struct Outcome {
     bool has_sense = false;
     std::array<std::uint8_t, kSenseLength> sense{};
     bool complete = true;  // false: leave the block pending for ever
+    unsigned delay_ms = 0;  // complete this long after the request was sent
+    bool abort_fails = false;  // SC_ABORT_SRB is refused
+    std::vector<std::uint8_t> data;  // data-in that a late completion delivers
 };
 
 Outcome check_condition(int key, int asc, int ascq, bool info_valid = false,
@@ -174,6 +177,9 @@ struct Command {
     std::uint32_t buf_len;
 };
 Outcome run_command(Device& d, const Command& c);  // faults included
+
+// completion.cpp
+void forget_held_requests();  // never completes them
 
 // faults.cpp
 bool take_unit_attention(Device& d, Outcome& out);

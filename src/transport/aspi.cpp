@@ -1,8 +1,11 @@
 #include "transport/aspi.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+#include "transport/request_block.h"
 
 namespace tamro {
 
@@ -47,7 +50,7 @@ std::uint32_t WaitFor(Variant v) {
     }
 }
 
-int Execute(Variant v, const char* label, SRB_ExecSCSICmd* srb) {
+int Execute(Variant v, const char* label, RequestBlock& request) {
     const bool probe = v == Variant::Probe;
     AspiBinding& aspi = Aspi();
     if (aspi.sendCommand == nullptr) {
@@ -55,9 +58,12 @@ int Execute(Variant v, const char* label, SRB_ExecSCSICmd* srb) {
         return -1;
     }
 
-    const std::uint32_t sent = aspi.sendCommand(srb);
+    const SRB_ExecSCSICmd* srb = &request.Srb();
+    const std::uint32_t sent = request.Send(aspi.sendCommand);
     if (sent == SS_PENDING && aspi.completionEvent) {
-        switch (aspi.completionEvent->Wait(WaitFor(v))) {
+        // A block given up here is still the library's: the request block
+        // aborts it when the command is done with it.
+        switch (AwaitCompletion(*aspi.completionEvent, *srb, WaitFor(v))) {
             case platform::WaitResult::Signalled:
                 aspi.completionEvent->Reset();
                 break;
@@ -83,7 +89,7 @@ int Execute(Variant v, const char* label, SRB_ExecSCSICmd* srb) {
     // The standard step accepts only SS_COMP and SS_ERR. The variants do not
     // look at the request status, except that a block still pending was never
     // completed and must not pass for a success.
-    const std::uint8_t status = srb->SRB_Status;
+    const std::uint8_t status = RequestStatus(*srb);
     const bool statusFails = v == Variant::Standard ? (status != SS_COMP && status != SS_ERR)
                                                     : status == SS_PENDING;
     if (statusFails) {
@@ -210,15 +216,42 @@ int GetDevType(std::uint8_t hostAdapter, std::uint8_t targetId) {
     }
 }
 
-int ExecScsiCmd(const char* label, SRB_ExecSCSICmd* srb) { return Execute(Variant::Standard, label, srb); }
-int ExecScsiCmdLong(const char* label, SRB_ExecSCSICmd* srb) { return Execute(Variant::Long, label, srb); }
-int ExecScsiCmdDownload(const char* label, SRB_ExecSCSICmd* srb) {
-    return Execute(Variant::Download, label, srb);
+int ExecScsiCmd(const char* label, RequestBlock& request) { return Execute(Variant::Standard, label, request); }
+int ExecScsiCmdLong(const char* label, RequestBlock& request) { return Execute(Variant::Long, label, request); }
+int ExecScsiCmdDownload(const char* label, RequestBlock& request) {
+    return Execute(Variant::Download, label, request);
 }
-int ExecScsiCmdSpecialWrite(const char* label, SRB_ExecSCSICmd* srb) {
-    return Execute(Variant::SpecialWrite, label, srb);
+int ExecScsiCmdSpecialWrite(const char* label, RequestBlock& request) {
+    return Execute(Variant::SpecialWrite, label, request);
 }
-int ExecScsiCmdProbe(SRB_ExecSCSICmd* srb) { return Execute(Variant::Probe, "", srb); }
+int ExecScsiCmdProbe(RequestBlock& request) { return Execute(Variant::Probe, "", request); }
+
+platform::WaitResult AwaitCompletion(platform::CompletionEvent& event, const SRB_ExecSCSICmd& srb,
+                                     std::uint32_t timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const platform::WaitResult result = event.Wait(timeoutMs);
+        if (result != platform::WaitResult::Signalled || RequestStatus(srb) != SS_PENDING) return result;
+        const Clock::duration left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return platform::WaitResult::TimedOut;
+        // Rounded up: the wait must not end before its time.
+        timeoutMs = static_cast<std::uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    }
+}
+
+void AbortRequest(SRB_ExecSCSICmd& srb) {
+    AspiBinding& aspi = Aspi();
+    if (aspi.sendCommand == nullptr) return;
+    // Answered before SendASPI32Command returns, so it may live here.
+    SRB_Abort abort;
+    ClearBlock(&abort, sizeof abort);
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_HaId = srb.SRB_HaId;
+    abort.SRB_ToAbort = &srb;
+    aspi.sendCommand(&abort);
+    if (aspi.completionEvent) AwaitCompletion(*aspi.completionEvent, srb, waits.abortMs);
+}
 
 int ReportPersistentUnitAttention(const char* label, const SRB_ExecSCSICmd* srb) {
     FailureFields f = CurrentFailureFields();

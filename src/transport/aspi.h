@@ -13,6 +13,8 @@
 
 namespace tamro {
 
+class RequestBlock;
+
 // Where a failed command leaves its message and sense: the fields of the
 // current drive slot. The drive table installs the source; until then a
 // scratch record takes them.
@@ -55,6 +57,9 @@ struct AspiWaits {
     std::uint32_t standardMs = 10000;
     std::uint32_t longMs = 100000;
     std::uint32_t downloadMs = 60000;
+    // What a request that the library still holds after its wait is given
+    // to finish once it is asked to abort.
+    std::uint32_t abortMs = 1000;
 };
 const AspiWaits& CurrentAspiWaits();
 
@@ -92,12 +97,22 @@ int GetDevType(std::uint8_t hostAdapter, std::uint8_t targetId);
 // The execution step and its variants: send a filled request, wait for it
 // and judge the outcome. 0 success, -1 failure (message and errorKind in the
 // current slot), kReissue for a unit attention with ASC 29h.
-int ExecScsiCmd(const char* label, SRB_ExecSCSICmd* srb);
-int ExecScsiCmdLong(const char* label, SRB_ExecSCSICmd* srb);
-int ExecScsiCmdDownload(const char* label, SRB_ExecSCSICmd* srb);
-int ExecScsiCmdSpecialWrite(const char* label, SRB_ExecSCSICmd* srb);
+int ExecScsiCmd(const char* label, RequestBlock& request);
+int ExecScsiCmdLong(const char* label, RequestBlock& request);
+int ExecScsiCmdDownload(const char* label, RequestBlock& request);
+int ExecScsiCmdSpecialWrite(const char* label, RequestBlock& request);
 // Writes nothing: 0 GOOD, 1 CHECK CONDITION, 8 BUSY, -1 anything else.
-int ExecScsiCmdProbe(SRB_ExecSCSICmd* srb);
+int ExecScsiCmdProbe(RequestBlock& request);
+
+// Waits on the completion event until this block has left SS_PENDING, at
+// most timeoutMs. A signal that finds the block still pending was left by an
+// earlier request finishing late: it is taken and the wait goes on.
+platform::WaitResult AwaitCompletion(platform::CompletionEvent& event, const SRB_ExecSCSICmd& srb,
+                                     std::uint32_t timeoutMs);
+
+// Asks the library to abort a request that it still holds (SC_ABORT_SRB)
+// and waits a short while for the block to finish, aborted or not.
+void AbortRequest(SRB_ExecSCSICmd& srb);
 
 // The failure of a command that kept answering unit attention: sense and CDB
 // are saved as for a CHECK CONDITION. Returns -1.

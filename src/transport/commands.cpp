@@ -1,12 +1,14 @@
 #include "transport/commands.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <set>
 #include <utility>
 
 #include "transport/aspi.h"
+#include "transport/request_block.h"
 
 #ifndef TAMRO_FACTORY_ON_KEY
 #error "TAMRO_FACTORY_ON_KEY must be defined by the build"
@@ -26,49 +28,70 @@ static_assert(sizeof(TAMRO_FACTORY_ON_KEY) == 8 && sizeof(TAMRO_FACTORY_OFF_KEY)
               "factory-mode keywords have seven characters");
 
 enum class Dir : std::uint8_t { None = 0, In = SRB_DIR_IN, Out = SRB_DIR_OUT };
-using Step = int (*)(const char*, SRB_ExecSCSICmd*);
+using Step = int (*)(const char*, RequestBlock&);
 
 // The request a command sends; filled in afresh for every issue.
 struct Request {
     std::uint8_t ha, id;
     Dir dir;
-    std::uint32_t length;
-    std::uint8_t* buffer;
+    std::uint64_t length;
+    std::uint8_t* buffer;  // the caller's: the library never sees it
     std::uint8_t cdbLength;
     std::uint8_t cdb[10];
 };
 
-void Fill(const Request& r, SRB_ExecSCSICmd& srb) {
+// The block lent to the library, with the caller's data copied in; for data
+// in too, so that bytes the drive does not send keep the caller's values.
+void Fill(const Request& r, RequestBlock& request) {
+    SRB_ExecSCSICmd& srb = request.Srb();
     ClearBlock(&srb, sizeof srb);
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
     srb.SRB_HaId = r.ha;
     srb.SRB_Target = r.id;
     srb.SRB_Lun = 0;
     srb.SRB_Flags = static_cast<std::uint8_t>(SRB_EVENT_NOTIFY | static_cast<std::uint8_t>(r.dir));
-    srb.SRB_BufLen = r.dir == Dir::None ? 0 : r.length;
-    srb.SRB_BufPointer = r.dir == Dir::None ? nullptr : r.buffer;
+    const bool data = r.dir != Dir::None;
+    srb.SRB_BufLen = data ? static_cast<std::uint32_t>(r.length) : 0;
+    srb.SRB_BufPointer = data ? request.Data() : nullptr;
+    if (data && r.length != 0) std::memcpy(request.Data(), r.buffer, srb.SRB_BufLen);
     srb.SRB_SenseLen = kSenseLength;
     srb.SRB_CDBLen = r.cdbLength;
     std::memcpy(srb.CDBByte, r.cdb, r.cdbLength);
     srb.SRB_PostProc = Aspi().completionEvent ? Aspi().completionEvent->Handle() : nullptr;
 }
 
-// Sends the request and re-issues it while the drive answers unit attention
-// (ASC 29h), up to a bound.
-// The probe gives up as a plain CHECK CONDITION, since it never writes the slot.
-int Send(Step step, const char* label, const Request& r) {
-    SRB_ExecSCSICmd srb;
-    for (int reissues = 0;; ++reissues) {
-        Fill(r, srb);
-        const int result = step(label, &srb);
-        if (result != kReissue) return result;
-        if (reissues == kMaxUnitAttentionReissues) {
-            return label == nullptr ? 1 : ReportPersistentUnitAttention(label, &srb);
-        }
-    }
+// A command that is not sent. The probe (no label) writes nothing.
+int Refuse(const char* label, const char* format) {
+    if (label == nullptr) return -1;
+    const FailureFields f = CurrentFailureFields();
+    std::snprintf(f.lastError, kMessageSize, format, label);
+    *f.errorKind = kErrorTransport;
+    return -1;
 }
 
-int ProbeStep(const char*, SRB_ExecSCSICmd* srb) { return ExecScsiCmdProbe(srb); }
+// Sends the request and re-issues it while the drive answers unit attention
+// (ASC 29h), up to a bound; the probe gives up as a plain CHECK CONDITION,
+// since it never writes the slot. Data reaches the caller's buffer only from
+// a block that the library has finished with.
+int Send(Step step, const char* label, const Request& r) {
+    if (r.dir != Dir::None && r.length > kTransferCapacity) return Refuse(label, "Error: %s: Invalid Length.");
+    RequestBlock request;
+    if (!request) return Refuse(label, "Error: %s: Not sent, no free request block.");
+    int result = 0;
+    for (int reissues = 0;; ++reissues) {
+        Fill(r, request);
+        result = step(label, request);
+        if (result != kReissue) break;
+        if (reissues == kMaxUnitAttentionReissues) {
+            result = label == nullptr ? 1 : ReportPersistentUnitAttention(label, &request.Srb());
+            break;
+        }
+    }
+    if (r.dir == Dir::In && r.length != 0 && !request.HeldByLibrary()) std::memcpy(r.buffer, request.Data(), r.length);
+    return result;
+}
+
+int ProbeStep(const char*, RequestBlock& request) { return ExecScsiCmdProbe(request); }
 
 void PutBe32(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v >> 24);
@@ -88,19 +111,19 @@ void PutBe24(std::uint8_t* p, std::uint32_t v) {
     p[2] = static_cast<std::uint8_t>(v);
 }
 
-Request Cdb6(std::uint8_t ha, std::uint8_t id, Dir dir, std::uint32_t length, std::uint8_t* buffer,
+Request Cdb6(std::uint8_t ha, std::uint8_t id, Dir dir, std::uint64_t length, std::uint8_t* buffer,
              std::uint8_t b0, std::uint8_t b1 = 0, std::uint8_t b2 = 0, std::uint8_t b3 = 0,
              std::uint8_t b4 = 0) {
     return Request{ha, id, dir, length, buffer, 6, {b0, b1, b2, b3, b4, 0, 0, 0, 0, 0}};
 }
 
-Request Cdb10(std::uint8_t ha, std::uint8_t id, Dir dir, std::uint32_t length, std::uint8_t* buffer,
+Request Cdb10(std::uint8_t ha, std::uint8_t id, Dir dir, std::uint64_t length, std::uint8_t* buffer,
               std::uint8_t b0, std::uint8_t b1 = 0) {
     return Request{ha, id, dir, length, buffer, 10, {b0, b1, 0, 0, 0, 0, 0, 0, 0, 0}};
 }
 
 // Read(10), Write(10) and Verify share one CDB shape: LBA in 2-5, count in 7-8.
-Request BlockCdb(std::uint8_t ha, std::uint8_t id, Dir dir, std::uint32_t length, std::uint8_t* buffer,
+Request BlockCdb(std::uint8_t ha, std::uint8_t id, Dir dir, std::uint64_t length, std::uint8_t* buffer,
                  std::uint8_t opcode, std::uint32_t lba, std::uint16_t count) {
     Request r = Cdb10(ha, id, dir, length, buffer, opcode);
     PutBe32(&r.cdb[2], lba);
@@ -242,12 +265,14 @@ int Seek10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba) {
 
 int Read10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
            std::uint16_t count, std::uint8_t* buffer) {
-    return Issue(ExecScsiCmd, "Read(10)", BlockCdb(ha, id, Dir::In, blockSize * count, buffer, 0x28, lba, count));
+    return Issue(ExecScsiCmd, "Read(10)",
+                 BlockCdb(ha, id, Dir::In, std::uint64_t{blockSize} * count, buffer, 0x28, lba, count));
 }
 
 int Write10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
             std::uint16_t count, std::uint8_t* buffer) {
-    return Issue(ExecScsiCmd, "Write(10)", BlockCdb(ha, id, Dir::Out, blockSize * count, buffer, 0x2A, lba, count));
+    return Issue(ExecScsiCmd, "Write(10)",
+                 BlockCdb(ha, id, Dir::Out, std::uint64_t{blockSize} * count, buffer, 0x2A, lba, count));
 }
 
 int Verify10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint16_t count) {
@@ -269,9 +294,7 @@ int ModeSelect6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uin
 int WriteBuffer(std::uint8_t ha, std::uint8_t id, std::uint32_t length, std::uint32_t offset) {
     // Never send bytes from beyond the image buffer.
     if (offset > kMicrocodeCapacity || length > kMicrocodeCapacity - offset) {
-        std::strcpy(CurrentFailureFields().lastError, "Error: Write Buffer: Invalid Length.");
-        *CurrentFailureFields().errorKind = kErrorTransport;
-        return -1;
+        return Refuse("Write Buffer", "Error: %s: Invalid Length.");
     }
     Request r = Cdb10(ha, id, Dir::Out, length, microcodeImage + offset, 0x3B, 0x05);
     PutBe24(&r.cdb[3], offset);

@@ -3,7 +3,8 @@
 // Every function takes the host adapter and the target ID first and returns
 // 0 for success or -1 for failure, with the message and errorKind already in
 // the current drive slot. Buffers belong to the caller and hold at least the
-// transfer length.
+// transfer length; the library never sees them, since a request may outlive
+// its wait: data is copied into the transport's own block and back.
 #pragma once
 
 #include <chrono>
@@ -13,6 +14,10 @@
 namespace tamro {
 
 constexpr std::size_t kMicrocodeCapacity = 524288;
+
+// The largest transfer one command carries; a longer one is not sent
+// ("Error: %s: Invalid Length.").
+constexpr std::uint32_t kTransferCapacity = 524288;
 
 // The microcode file as loaded; WriteBuffer sends slices of it.
 extern std::uint8_t microcodeImage[kMicrocodeCapacity];

@@ -1,0 +1,59 @@
+// The request blocks and data buffers that the program lends to the library.
+//
+// A library holds a request from SendASPI32Command until the block leaves
+// SS_PENDING, and may finish it long after the program stopped waiting for
+// it. So no block or buffer it is given lives on a caller's stack or heap:
+// both come from a small static pool, command data is copied in and out,
+// and a block that the library keeps even when asked to abort it is never
+// used again.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "transport/commands.h"
+#include "transport/srb.h"
+
+namespace tamro {
+
+constexpr std::size_t kRequestBlocks = 4;
+
+struct PooledRequest;
+
+// One block of the pool with its data buffer, for the time of one command.
+class RequestBlock {
+public:
+    // Takes a free block; none when every block is quarantined.
+    RequestBlock();
+    // Gives the block back. One that the library still holds is first asked
+    // to abort and given a short while; if the library keeps it even then,
+    // the block stays out of use for good.
+    ~RequestBlock();
+    RequestBlock(const RequestBlock&) = delete;
+    RequestBlock& operator=(const RequestBlock&) = delete;
+
+    explicit operator bool() const { return entry_ != nullptr; }
+    SRB_ExecSCSICmd& Srb();
+    std::uint8_t* Data();
+
+    // Hands the block to the library; the answer says whether it took it.
+    std::uint32_t Send(SendASPI32CommandFn send);
+    // Sent, accepted and not yet finished: the library may still write it.
+    bool HeldByLibrary() const;
+
+private:
+    PooledRequest* entry_;
+    bool accepted_ = false;
+};
+
+// SRB_Status as the library last wrote it.
+std::uint8_t RequestStatus(const SRB_ExecSCSICmd& srb);
+
+namespace testing {
+std::size_t QuarantinedRequestBlocks();
+// Puts quarantined blocks back into use; only once the library can no longer
+// write them (the simulated bus forgets what it holds when it is cleared).
+void ReturnQuarantinedRequestBlocks();
+}  // namespace testing
+
+}  // namespace tamro
