@@ -92,6 +92,15 @@ bool EndSlot(Ending ending, std::uint8_t ha, std::uint8_t id) {
     return FinishSlot() == 0;
 }
 
+// A block length that the transfers cannot carry would leave every read and
+// write empty and let the drive pass untested: it fails before any of them.
+bool UntestableBlockLength(DriveSlot& slot) {
+    if (BlockLengthTestable(slot.blockSize, CurrentTestMode(), writePermitted != 0)) return false;
+    std::snprintf(slot.comment, sizeof slot.comment, "Block length of %d bytes cannot be tested.", slot.blockSize);
+    slot.errorKind = kSurfaceTestFailed;
+    return true;
+}
+
 bool GrownListOutOfSpec(const DriveSlot& slot) { return slot.glistCount >= 2 && slot.vendorClass == kVendorSun; }
 
 // The sequence of one ticked drive, from its defect lists to its verdict.
@@ -113,6 +122,7 @@ Ending TestDrive(DriveSlot& slot, std::uint8_t ha, std::uint8_t id) {
 
     if (logUsable) {
         if (SetUpErrorRecovery(ha, id) != 0) return Ending::F2;
+        if (UntestableBlockLength(slot)) return Ending::F2;
         Status("** Error Hit Check from SMART LOGGING **");
         if (ErrorHitCheck(ha, id) != 0 || RunSurfaceTests(ha, id) != 0) {
             slot.runFlags |= kFlagTestsFailed;
@@ -129,6 +139,7 @@ Ending TestDrive(DriveSlot& slot, std::uint8_t ha, std::uint8_t id) {
 
     if (slot.errorKind != kLogNotSupported && slot.errorKind != kLogUnreadableAtScan) return Ending::F2;
     slot.runFlags |= kFlagLogUnusable;
+    if (UntestableBlockLength(slot)) return Ending::F2;
     const int tests = RunSurfaceTests(ha, id);
     if (otherErrorLimit == 99) slot.errorKind = kLogUnreadableAtScan;
     if (tests != 0) {
@@ -231,10 +242,7 @@ Runthread::Outcome Runthread::Execute() {
         const auto ha = static_cast<std::uint8_t>(slot.hostAdapter & 0x0F);
         const auto id = static_cast<std::uint8_t>(slot.targetId & 0x0F);
         Ending ending = Ending::F1;
-        if (slot.errorKind == kNotIdentified) {
-            std::snprintf(slot.serialNumber, sizeof slot.serialNumber, "HA#%dID%02d", slot.hostAdapter,
-                          slot.targetId);
-        }
+        NameAfterAddressIfUnnamed(slot);
         if (slot.errorKind == kNoError || slot.errorKind == kLogUnreadableAtScan) ending = TestDrive(slot, ha, id);
         if (!EndSlot(ending, ha, id)) return Outcome::Stopped;
     }

@@ -140,17 +140,17 @@ int SequentialVerify(Run& r) {
         const auto at = static_cast<std::uint32_t>(lba);
         if (Verify10(r.ha, r.id, at, static_cast<std::uint16_t>(n)) != 0) {
             const Verdict v = surface::Classify(slot, Procedure::SeqVerify, at, n);
-            if (v.rateExceeded) slot.blocksRead = at + surface::BlocksBefore(v.errorLba, at, n);
+            if (v.rateExceeded) slot.blocksRead = std::uint64_t{at} + surface::BlocksBefore(v.errorLba, at, n);
             if (v.fatal) return -1;
             // The drive stopped at the recovered error: go on right after it,
             // so the rest of the chunk is verified too.
             const std::uint8_t* sense = slot.senseData;
             if (surface::SenseValid(sense) && v.errorLba >= at && v.errorLba < next) next = std::uint64_t{v.errorLba} + 1;
         }
-        slot.blocksRead = static_cast<std::uint32_t>(next);
+        slot.blocksRead = next;
         lba = next;
     }
-    slot.blocksRead = lastLba + 1;
+    slot.blocksRead = std::uint64_t{lastLba} + 1;
     return 0;
 }
 
@@ -269,6 +269,11 @@ std::int32_t ReadErrorLimitFor(std::uint32_t lastLba, std::int32_t previous) {
     for (const Step& s : kSteps)
         if (lastLba > s.above) limit = s.limit;
     return limit;
+}
+
+bool BlockLengthTestable(std::int32_t blockSize, TestMode mode, bool writes) {
+    const std::uint64_t blocks = mode == TestMode::Extended && writes ? kSequentialWriteBlocks : kRandomBlocks;
+    return blockSize > 0 && static_cast<std::uint64_t>(blockSize) * blocks <= kTransferCapacity;
 }
 
 std::size_t SurfaceBufferBytes(std::int32_t blockSize, bool largeTransfers) {

@@ -38,6 +38,11 @@ std::int32_t ReadErrorLimitFor(std::uint32_t lastLba, std::int32_t previous);
 // single block.
 inline constexpr char kDriveTooSmall[] = "Drive capacity too small to test.";
 
+// Whether every transfer of the drive's tests in this mode (up to 128 blocks
+// in the 100MB writes, else 16) fits the largest transfer a command carries.
+// A block length of 0 would make every transfer empty.
+bool BlockLengthTestable(std::int32_t blockSize, TestMode mode, bool writes);
+
 // The data buffer of the read and write procedures: the 256 KiB the
 // procedures were laid out for, or more when the drive's block size makes a
 // transfer larger than that.

@@ -1,5 +1,7 @@
 #include "discovery/drive_table.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <type_traits>
 
@@ -32,6 +34,14 @@ const bool failureFieldsInstalled = (SetFailureFieldsSource(CurrentSlotFields), 
 }  // namespace
 
 void ClearDriveTable() { std::memset(static_cast<void*>(DriveTable.data()), 0, sizeof(DriveSlot) * kSlotCount); }
+
+void NameAfterAddressIfUnnamed(DriveSlot& slot) {
+    const char* serial = slot.serialNumber;
+    const char* end = serial + strnlen(serial, sizeof slot.serialNumber);
+    const bool printable = std::any_of(serial, end, [](char c) { return c > ' ' && c < 0x7F; });
+    if (slot.errorKind == kNotIdentified || !printable)
+        std::snprintf(slot.serialNumber, sizeof slot.serialNumber, "HA#%dID%02d", slot.hostAdapter, slot.targetId);
+}
 
 DriveSlot& CurrentDrive() {
     (void)failureFieldsInstalled;

@@ -94,9 +94,10 @@ struct DriveSlot {
     ErrorRecord readErrors[kErrorListCapacity];
     std::int32_t otherErrorCount;
     ErrorRecord otherErrors[kErrorListCapacity];
-    std::uint32_t blocksRead;
-    std::uint32_t blocksWritten;
-    std::uint32_t seekCount;
+    // 64 bits: a drive near 2^32 blocks reads more than 2^32 in Extended mode.
+    std::uint64_t blocksRead;
+    std::uint64_t blocksWritten;
+    std::uint64_t seekCount;
 };
 
 extern std::array<DriveSlot, kSlotCount> DriveTable;
@@ -112,6 +113,11 @@ extern std::int32_t otherErrorLimit;
 
 // Sets every byte of the seven slots to zero.
 void ClearDriveTable();
+
+// A drive that failed its identification, or whose serial number holds no
+// printable character, takes a name built from its address, "HA#%dID%02d",
+// so that its log cannot replace another drive's.
+void NameAfterAddressIfUnnamed(DriveSlot& slot);
 
 // The slot that currentSlot chooses. currentSlot may stand at 7 after the slot
 // display's walk; commands issued then land in a spare record instead of

@@ -1,6 +1,8 @@
 #include "discovery/scan.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
 #include <thread>
 
@@ -31,6 +33,11 @@ bool Equals(const std::uint8_t* data, const char* text) {
 void SetText(char (&field)[64], const char* text) {
     std::strncpy(field, text, sizeof field - 1);
     field[sizeof field - 1] = '\0';
+}
+
+std::uint32_t BigEndian32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | p[3];
 }
 
 void CountSlot() {
@@ -88,9 +95,11 @@ void ProbeTarget(std::uint8_t ha, std::uint8_t id) {
         CountSlot();
         return;
     }
-    slot.blockSize = capacity[6] << 8 | capacity[7];
-    slot.lastLba = static_cast<std::uint32_t>(capacity[0]) << 24 | static_cast<std::uint32_t>(capacity[1]) << 16 |
-                   static_cast<std::uint32_t>(capacity[2]) << 8 | capacity[3];
+    // All four bytes of the block length: one of 64 KiB or more must not pass
+    // for the length its low half reads as (the run refuses what it cannot test).
+    const std::uint32_t blockLength = BigEndian32(&capacity[4]);
+    slot.blockSize = static_cast<std::int32_t>(std::min<std::uint32_t>(blockLength, INT32_MAX));
+    slot.lastLba = BigEndian32(&capacity[0]);
     CountSlot();
 }
 

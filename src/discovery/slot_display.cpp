@@ -98,6 +98,7 @@ void ShowSlots() {
         }
 
         if (failed) {
+            NameAfterAddressIfUnnamed(DriveTable[static_cast<std::size_t>(n)]);
             MarkFailOrNo();
             FinishSlot();
         }

@@ -149,10 +149,8 @@ MicroCodethread::Outcome MicroCodethread::Execute() {
         std::snprintf(slot.startTime, sizeof slot.startTime, "%s", now.c_str());
         slot.runFlags |= kFlagIdentity;
 
+        NameAfterAddressIfUnnamed(slot);
         if (slot.errorKind != kNoError) {
-            if (slot.errorKind == kNotIdentified)
-                std::snprintf(slot.serialNumber, sizeof slot.serialNumber, "HA#%dID%02d", slot.hostAdapter,
-                              slot.targetId);
             if (slot.errorKind != kLogUnreadableAtScan) {
                 MarkFailOrNo();
                 if (FinishSlot() != 0) return Outcome::Stopped;

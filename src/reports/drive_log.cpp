@@ -164,8 +164,9 @@ double ReadBits(const DriveSlot& s) {
 
 void WriteWriteAndSeekTotals(std::FILE* f, const DriveSlot& s) {
     if (s.blocksWritten != 0)
-        std::fprintf(f, "Total Write Block.  : %u. \r\n", static_cast<unsigned>(s.blocksWritten));
-    if (s.seekCount != 0) std::fprintf(f, "Total Seek Count.   : %u. \r\n", static_cast<unsigned>(s.seekCount));
+        std::fprintf(f, "Total Write Block.  : %llu. \r\n", static_cast<unsigned long long>(s.blocksWritten));
+    if (s.seekCount != 0)
+        std::fprintf(f, "Total Seek Count.   : %llu. \r\n", static_cast<unsigned long long>(s.seekCount));
 }
 
 void WriteComment(std::FILE* f, const DriveSlot& s) {

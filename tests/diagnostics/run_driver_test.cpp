@@ -287,6 +287,43 @@ TEST_F(Run, AnUnidentifiedDriveIsJudgedAtOnceUnderItsAddress) {
     EXPECT_TRUE(fs::exists("HA#0ID05.log"));
 }
 
+TEST_F(Run, ABlockLengthNoTransferCanCarryFailsWithoutSurfaceCommands) {
+    // 64 KiB reads 0 in its low half, 66048 reads 512 there.
+    const std::uint32_t lengths[] = {0x00010000, 0x00010200, 512};
+    for (int t = 0; t < 3; ++t) {
+        SimDiskConfig c = Disk("BLOCKLEN");
+        c.block_size = lengths[t];
+        sim_add_disk(0, t, &c);
+        LogMediumError(t, 5000);  // so that Quick mode would read
+    }
+    ScanAndShow();
+    DriveTable[2].blockSize = 0;  // as a drive reporting a length of 0 leaves it
+    Runthread::Execute();
+    const char* reasons[] = {"Block length of 65536 bytes cannot be tested.",
+                             "Block length of 66048 bytes cannot be tested.",
+                             "Block length of 0 bytes cannot be tested."};
+    for (int t = 0; t < 3; ++t) {
+        SCOPED_TRACE(t);
+        const DriveSlot& s = DriveTable[static_cast<std::size_t>(t)];
+        EXPECT_STREQ(s.comment, reasons[t]);
+        EXPECT_EQ(ui::Form().Caption(kJudges[t]), "FAIL");
+        for (std::uint8_t op : {0x28, 0x2A, 0x2B, 0x2F, 0xFA}) EXPECT_FALSE(Sent(t, op)) << int(op);
+    }
+    EXPECT_TRUE(Has(Log("BLOCKLEN"), "\r\n<<< Block length of 0 bytes cannot be tested. >>>\r\n"));
+}
+
+TEST_F(Run, DrivesWithoutAPrintableSerialNumberKeepLogsOfTheirOwn) {
+    SimDiskConfig blank = Disk("        "), empty = Disk("");
+    sim_add_disk(0, 2, &blank);
+    sim_add_disk(0, 3, &empty);
+    ScanAndShow();
+    Runthread::Execute();
+    EXPECT_STREQ(DriveTable[0].serialNumber, "HA#0ID02");
+    EXPECT_STREQ(DriveTable[1].serialNumber, "HA#0ID03");
+    EXPECT_TRUE(Has(Log("HA#0ID02"), "*  PASS  *"));
+    EXPECT_TRUE(Has(Log("HA#0ID03"), "*  PASS  *"));
+}
+
 TEST_F(Run, LayoutOneCopiesFourEntries) {
     SimDiskConfig c = Disk("LAYOUT10");
     c.log_generation = 1;

@@ -64,6 +64,14 @@ TEST_F(SurfaceTests, AOneBlockDriveFailsWithAReasonAndIsSentNothing) {
 
 // ---- START/STOP ----------------------------------------------------------
 
+TEST_F(SurfaceTests, BlocksReadPast32BitsAreCountedWhole) {
+    UseDisk(0xFFFFFFFEu, 512);
+    Mode(TestMode::Extended);
+    EXPECT_EQ(RunSurfaceTests(0, 0), 0);
+    EXPECT_EQ(Slot().blocksRead, 0xFFFFFFFFull + 40000 * 16);
+    EXPECT_EQ(Slot().seekCount, 40000u + 45000);
+}
+
 TEST_F(SurfaceTests, AStopFailingInTheSecondCycleClosesFactoryModeAndSendsNoStart) {
     Mode(TestMode::Extended);
     FaultOn(kOpStartStop, 2, 4, 0x44, 0, false);

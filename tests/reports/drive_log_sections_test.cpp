@@ -111,6 +111,18 @@ TEST_F(LogSections, NoJudgeShowsTheRunningTestWithItsRecords) {
                   kNoJudgeBanner);
 }
 
+TEST_F(LogSections, TotalsPast32BitsArePrintedWhole) {
+    DriveSlot& s = Slot();
+    s.runFlags = kFlagLogUnusable | kFlagNoJudge;
+    s.errorKind = kLogUnreadableAtScan;
+    s.blockSize = 512;
+    s.blocksRead = 0xFFFFFFFFull + 40000 * 16;  // Extended, read only, on 2^32 blocks
+    s.blocksWritten = 0x100000010ull;
+    const std::string body = Body();
+    EXPECT_NE(body.find("Total Read Bit Num. : 1.759E+13. \r\n"), std::string::npos) << body;
+    EXPECT_NE(body.find("Total Write Block.  : 4294967312. \r\n"), std::string::npos) << body;
+}
+
 TEST_F(LogSections, ThreeReadErrorsMakeTwoGroupsTheSecondWithOneRecord) {
     DriveSlot& s = Slot();
     s.runFlags = kFlagFail;

@@ -1,0 +1,84 @@
+// Requests that a library finishes after their wait gave up, in a whole scan
+// and run: the late one fails its own drive only, and the drive after it is
+// judged by its own answers. Run under the sanitizer build too, where a late
+// write into a caller's memory would be caught.
+#include "run_fixture.h"
+
+namespace tamro::test {
+namespace {
+
+constexpr unsigned kWaitMs = 500;
+constexpr unsigned kLateMs = kWaitMs + 50;  // 50 ms after the wait gave up
+
+class LateRequest : public RunBus {
+protected:
+    void SetUp() override {
+        RunBus::SetUp();
+        // The library keeps what it is asked to abort, so the late request
+        // completes into a quarantined block and signals while later
+        // requests are waited for.
+        testing::SetAspiWaits({kWaitMs, kWaitMs, kWaitMs, 20});
+        sim_set_completion(SIM_COMPLETE_ASYNC);
+        for (int t = 0; t < 2; ++t) {
+            SimDiskConfig c = Disk(t == 0 ? "LATE0000" : "LATE0001");
+            sim_add_disk(0, t, &c);
+        }
+    }
+
+    // The second drive's first command takes 200 ms, so that the late signal
+    // arrives while its block is pending.
+    static void SecondDriveStartsSlowly(int opcode) {
+        SimFault f = NextFault(opcode);
+        f.complete_after_ms = 200;
+        ASSERT_EQ(sim_add_fault(0, 1, &f), 0);
+    }
+
+    static void ExpectSecondDrivePassed() {
+        const DriveSlot& s = DriveTable[1];
+        EXPECT_EQ(s.errorKind, 0) << s.lastError;
+        EXPECT_STREQ(s.comment, "This drive seems to have no problem.");
+        EXPECT_EQ(ui::Form().Caption(ControlId::J1), "PASS");
+        EXPECT_TRUE(Has(Log("LATE0001"), "*  PASS  *"));
+    }
+};
+
+TEST_F(LateRequest, AReadOfTheErrorHitCheck) {
+    for (int t = 0; t < 2; ++t) {
+        std::uint8_t sense[48] = {0xF0, 0, 0x03, 0, 0, 0x13, 0x88, 40};  // medium error at LBA 5000
+        sense[12] = 0x11;
+        ASSERT_EQ(sim_disk_set_log_entry(0, t, 0, 100, 200, sense), 0);
+    }
+    ScanAndShow();
+    CompleteLate(0x28, kLateMs, 0, 1);  // the run's second Read(10)
+    SecondDriveStartsSlowly(0x37);
+    EXPECT_EQ(Runthread::Execute(), Runthread::Outcome::Finished);
+    EXPECT_STREQ(DriveTable[0].retest[0].message, "Error: Read(10): Event Timeout.");
+    EXPECT_EQ(testing::QuarantinedRequestBlocks(), 1u);
+    ExpectSecondDrivePassed();
+}
+
+TEST_F(LateRequest, AModeSense) {
+    ScanAndShow();
+    CompleteLate(0x1A, kLateMs, 0);
+    SecondDriveStartsSlowly(0x37);
+    Runthread::Execute();
+    EXPECT_STREQ(DriveTable[0].lastError, "Error: Mode Sense: Event Timeout.");
+    EXPECT_EQ(ui::Form().Caption(ControlId::J0), "FAIL");
+    ExpectSecondDrivePassed();
+}
+
+TEST_F(LateRequest, AnInquiryOfTheScan) {
+    CompleteLate(0x12, kLateMs, 0);
+    SecondDriveStartsSlowly(0x00);
+    ASSERT_EQ(ScanBuses(), 0);
+    EXPECT_EQ(DriveTable[0].errorKind, kNotIdentified);
+    EXPECT_STREQ(DriveTable[0].lastError, "Error: Inquiry(6): Event Timeout.");
+    const DriveSlot& s = DriveTable[1];
+    EXPECT_EQ(s.errorKind, 0) << s.lastError;
+    EXPECT_EQ(std::memcmp(s.inquiryData + 8, "HALCYON", 7), 0);
+    EXPECT_STREQ(s.serialNumber, "LATE0001");
+    EXPECT_EQ(s.blockSize, 512);
+}
+
+}  // namespace
+}  // namespace tamro::test
