@@ -133,6 +133,8 @@ void sim_set_service_time_us(unsigned us);
 enum {
     SIM_COMPLETE_ASYNC = 0,    /* SS_PENDING, completion from another thread */
     SIM_COMPLETE_IMMEDIATE = 1 /* done inside SendASPI32Command, no event    */
+                               /* (a late request still completes later,     */
+                               /* from the worker thread, with its event)    */
 };
 void sim_set_completion(int mode);
 
