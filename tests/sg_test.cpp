@@ -21,6 +21,7 @@
 #include "platform/dynamic_library.h"
 #include "sg_driver.h"
 #include "transport/aspi.h"
+#include "transport/request_block.h"
 
 namespace sgaspi {
 namespace {
@@ -354,11 +355,13 @@ protected:
 };
 
 TEST_F(Asynchronous, ACompletionAfterTheProgramsWaitIsStillDelivered) {
-    // The test keeps block and buffer alive: the library holds them until
-    // the kernel returns the request, whatever the program's wait decided.
-    std::uint8_t data[512] = {};
-    SRB_ExecSCSICmd read = ReadBlock(data, Event());
-    EXPECT_EQ(tamro::ExecScsiCmd("Read(10)", &read), -1);
+    // The library holds block and buffer until the kernel returns the
+    // request, whatever the program's wait decided: both are the transport's.
+    tamro::RequestBlock request;
+    SRB_ExecSCSICmd& read = request.Srb();
+    std::uint8_t* data = request.Data();
+    read = ReadBlock(data, Event());
+    EXPECT_EQ(tamro::ExecScsiCmd("Read(10)", request), -1);
     EXPECT_EQ(LastError(), "Error: Read(10): Event Timeout.");
     EXPECT_EQ(ErrorKind(), 1);
     EXPECT_EQ(std::atomic_ref<std::uint8_t>(read.SRB_Status).load(), SS_PENDING);
@@ -373,48 +376,49 @@ TEST_F(Asynchronous, ACompletionAfterTheProgramsWaitIsStillDelivered) {
 }
 
 TEST_F(Asynchronous, ARequestThatNeverCompletesHoldsOnlyItself) {
-    std::uint8_t stuck[512] = {}, next[512] = {};
-    SRB_ExecSCSICmd stop = ReadBlock(stuck, Event());
+    tamro::RequestBlock stuck, next;
+    SRB_ExecSCSICmd& stop = stuck.Srb();
+    stop = ReadBlock(stuck.Data(), Event());
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(tamro::ExecScsiCmdLong("Start/Stop Unit", &stop), -1);
+    EXPECT_EQ(tamro::ExecScsiCmdLong("Start/Stop Unit", stuck), -1);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(kWaitMs));
     EXPECT_LT(waited, std::chrono::milliseconds(kWaitMs + 1000));
     EXPECT_EQ(LastError(), "Error: Start/Stop Unit: Event Timeout.");
 
     // The library goes on serving the drives while it holds the stuck one.
-    tamro::testing::SetAspiWaits({5000, 5000, 5000});
+    tamro::testing::SetAspiWaits({5000, 5000, 5000, 10});
     std::thread kernel([&] { driver->Return(1, 0); });
-    SRB_ExecSCSICmd read = ReadBlock(next, Event());
-    EXPECT_EQ(tamro::ExecScsiCmd("Read(10)", &read), 0);
+    next.Srb() = ReadBlock(next.Data(), Event());
+    EXPECT_EQ(tamro::ExecScsiCmd("Read(10)", next), 0);
     kernel.join();
     EXPECT_EQ(AbortOf(library, &stop), SS_ABORT_FAIL);
     EXPECT_EQ(stop.SRB_Status, SS_PENDING);
 }
 
 TEST_F(Asynchronous, AVanishedDeviceIsASelectionTimeoutInEveryVariant) {
-    using Step = int (*)(const char*, SRB_ExecSCSICmd*);
+    using Step = int (*)(const char*, tamro::RequestBlock&);
     const Step steps[] = {tamro::ExecScsiCmd, tamro::ExecScsiCmdLong, tamro::ExecScsiCmdDownload,
                           tamro::ExecScsiCmdSpecialWrite};
-    std::uint8_t data[512] = {};
+    tamro::RequestBlock request;
     for (const int error : {ENODEV, ENXIO, ENOENT}) {
         driver->refusal = error;
         for (const Step step : steps) {
-            SRB_ExecSCSICmd read = ReadBlock(data, Event());
-            EXPECT_EQ(step("Read(10)", &read), -1);
+            request.Srb() = ReadBlock(request.Data(), Event());
+            EXPECT_EQ(step("Read(10)", request), -1);
             EXPECT_EQ(LastError(), "Read(10): Selection timeout.") << error;
             EXPECT_EQ(ErrorKind(), 1);
         }
-        SRB_ExecSCSICmd probe = ReadBlock(data, Event());
-        EXPECT_EQ(tamro::ExecScsiCmdProbe(&probe), -1);
+        request.Srb() = ReadBlock(request.Data(), Event());
+        EXPECT_EQ(tamro::ExecScsiCmdProbe(request), -1);
     }
 
     // Gone while the kernel held the request.
     driver->refusal = 0;
     tamro::testing::SetAspiWaits({5000, 5000, 5000});
     std::thread kernel([&] { driver->Return(0, ENODEV); });
-    SRB_ExecSCSICmd read = ReadBlock(data, Event());
-    EXPECT_EQ(tamro::ExecScsiCmdLong("ReadDefectData", &read), -1);
+    request.Srb() = ReadBlock(request.Data(), Event());
+    EXPECT_EQ(tamro::ExecScsiCmdLong("ReadDefectData", request), -1);
     kernel.join();
     EXPECT_EQ(LastError(), "ReadDefectData: Selection timeout.");
 }
