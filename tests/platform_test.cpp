@@ -5,7 +5,11 @@
 #include <clocale>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "platform/completion_event.h"
 #include "platform/dynamic_library.h"
@@ -55,13 +59,22 @@ TEST(CompletionEventTest, ResetDropsAPendingSignal) {
     EXPECT_EQ(e->Wait(0), WaitResult::TimedOut);
 }
 
-TEST(CompletionEventTest, ALibraryCompletesByWritingOneToTheHandle) {
+// What a library does with SRB_PostProc to complete a request: SetEvent on
+// the Win32 event, a write of 1 to the eventfd on Linux.
+bool SignalAsALibraryDoes(void* handle) {
+#ifdef _WIN32
+    return SetEvent(static_cast<HANDLE>(handle)) != 0;
+#else
+    const std::uint64_t one = 1;
+    return write(static_cast<int>(reinterpret_cast<std::intptr_t>(handle)), &one, sizeof one) == 8;
+#endif
+}
+
+TEST(CompletionEventTest, ALibraryCompletesThroughTheHandle) {
     auto e = platform::CreateCompletionEvent();
-    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(e->Handle()));
-    std::thread library([fd] {
+    std::thread library([handle = e->Handle()] {
         std::this_thread::sleep_for(milliseconds(20));
-        const std::uint64_t one = 1;
-        ASSERT_EQ(write(fd, &one, sizeof one), 8);
+        ASSERT_TRUE(SignalAsALibraryDoes(handle));
     });
     const auto start = steady_clock::now();
     EXPECT_EQ(e->Wait(5000), WaitResult::Signalled);

@@ -1,9 +1,14 @@
 // The simulated bus driven directly through its ASPI entry points, with
-// hand-built request blocks and an eventfd of the test's own.
+// hand-built request blocks and a completion event of the test's own.
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -11,8 +16,10 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,12 +34,20 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class EventFd {
+// What a program puts into SRB_PostProc: an eventfd on Linux, which counts
+// every signal, and an auto-reset Win32 event on Windows, which holds at
+// most one.
+class Event {
 public:
-    EventFd() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-    ~EventFd() { close(fd_); }
-    EventFd(const EventFd&) = delete;
-    EventFd& operator=(const EventFd&) = delete;
+#ifdef _WIN32
+    Event() : handle_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+    ~Event() { CloseHandle(handle_); }
+    void* handle() const { return handle_; }
+    // Signals since the last take (at most 1 here), waiting up to ms for one.
+    std::uint64_t take(int ms) { return WaitForSingleObject(handle_, static_cast<DWORD>(ms)) == WAIT_OBJECT_0; }
+#else
+    Event() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~Event() { close(fd_); }
     void* handle() const { return reinterpret_cast<void*>(static_cast<std::intptr_t>(fd_)); }
     // Signals counted since the last take, waiting up to ms for the first.
     std::uint64_t take(int ms) {
@@ -41,9 +56,16 @@ public:
         std::uint64_t v = 0;
         return read(fd_, &v, sizeof v) == sizeof v ? v : 0;
     }
+#endif
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
 
 private:
+#ifdef _WIN32
+    HANDLE handle_;
+#else
     int fd_;
+#endif
 };
 
 std::uint32_t be(const std::uint8_t* p, int n) {
@@ -145,7 +167,7 @@ protected:
         return c.data;
     }
 
-    EventFd ev;
+    Event ev;
 };
 
 // ---- Adapters and devices ------------------------------------------------
@@ -285,7 +307,8 @@ TEST_F(Sim, AsyncCompletionFillsTheBlockThenSignals) {
     sim_set_service_time_us(0);
     Fill(s, 0, 0, kTestUnitReady, 0, nullptr, 0, ev.handle());
     ASSERT_EQ(SendASPI32Command(&s), SS_PENDING);
-    for (int i = 0; i < 5000 && std::atomic_ref<std::uint8_t>(s.SRB_Status).load() == SS_PENDING; ++i) usleep(1000);
+    for (int i = 0; i < 5000 && std::atomic_ref<std::uint8_t>(s.SRB_Status).load() == SS_PENDING; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(s.SRB_Status, SS_COMP);
     EXPECT_EQ(ev.take(20), 0u);
 }
@@ -308,15 +331,19 @@ TEST_F(Sim, QueuedRequestsAllCompleteInOrder) {
     // Enough requests behind a slow drive to outgrow the queue.
     sim_set_service_time_us(300);
     constexpr int kCount = 150;
+    // An event per request: each completion signals its own request's event
+    // exactly once, also where an event holds only one signal at a time.
     std::vector<SRB_ExecSCSICmd> srbs(kCount);
     std::vector<Bytes> bufs(kCount, Bytes(1024));
+    std::vector<std::unique_ptr<Event>> events(kCount);
     for (int i = 0; i < kCount; ++i) {
-        Fill(srbs[i], 0, 0, Cdb10(0x28, 1000u * i, 2), 0x48, bufs[i].data(), 1024, ev.handle());
+        events[i] = std::make_unique<Event>();
+        Fill(srbs[i], 0, 0, Cdb10(0x28, 1000u * i, 2), 0x48, bufs[i].data(), 1024, events[i]->handle());
         ASSERT_EQ(SendASPI32Command(&srbs[i]), SS_PENDING);
     }
-    std::uint64_t signals = 0;
-    for (std::uint64_t got = 1; signals < kCount && got != 0;) signals += got = ev.take(2000);
-    ASSERT_EQ(signals, std::uint64_t{kCount});
+    for (int i = 0; i < kCount; ++i) ASSERT_EQ(events[i]->take(5000), 1u) << i;
+    for (int i = 0; i < kCount; ++i) EXPECT_EQ(events[i]->take(0), 0u) << i;
+    EXPECT_EQ(ev.take(0), 0u);
     Bytes expect(1024);
     for (int i = 0; i < kCount; ++i) {
         EXPECT_EQ(srbs[i].SRB_Status, SS_COMP);
@@ -885,5 +912,31 @@ TEST_F(Sim, TraceKeepsEveryRequestAsReceived) {
     }
     EXPECT_EQ(sim_trace_get(4, &e), -1);
 }
+
+#ifdef _WIN32
+// The DLL's export table as the loader sees it: the two ASPI entry points
+// and the control interface, nothing of the simulator's inside.
+TEST(SimLibrary, ExportsTheEntryPointsAndTheControlInterfaceOnly) {
+    const auto* base = reinterpret_cast<const std::uint8_t*>(GetModuleHandleA("wnaspi32.dll"));
+    ASSERT_NE(base, nullptr);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    ASSERT_NE(dir.VirtualAddress, 0u);
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    std::set<std::string> found;
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        const std::string name = reinterpret_cast<const char*>(base + names[i]);
+        found.insert(name);
+        EXPECT_TRUE(name == "GetASPI32SupportInfo" || name == "SendASPI32Command" || name.starts_with("sim_"))
+            << name;
+    }
+    EXPECT_EQ(found.count("GetASPI32SupportInfo"), 1u);
+    EXPECT_EQ(found.count("SendASPI32Command"), 1u);
+    EXPECT_EQ(found.count("sim_reset_default"), 1u);
+    EXPECT_EQ(exports->NumberOfFunctions, exports->NumberOfNames);  // nothing by ordinal only
+}
+#endif
 
 }  // namespace

@@ -1,9 +1,13 @@
 // The two ASPI entry points, and how a SCSI request completes: checked,
 // traced, then either carried out at once or handed to the one worker
-// thread, which finishes the block and signals the caller's eventfd. A
-// request that completes late, or never, stays with the worker until it is
-// due or aborted.
+// thread, which finishes the block and signals the caller's event (a Win32
+// event on Windows, an eventfd on Linux). A request that completes late, or
+// never, stays with the worker until it is due or aborted.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -44,11 +48,24 @@ inline void cpu_relax() {
 #endif
 }
 
+// Completion is announced the way the platform's ASPI does it: SetEvent on
+// Windows, a write of 1 to the eventfd on Linux.
+void signal_event(void* event) {
+#ifdef _WIN32
+    SetEvent(static_cast<HANDLE>(event));
+#else
+    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(event));
+    const std::uint64_t one = 1;
+    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+#endif
+}
+
 // Writes the outcome into the block, SRB_Status last: from then on the
 // caller may reuse the block, so whether to signal is read before.
 void finish(SRB_ExecSCSICmd* srb, const Outcome& o, bool may_signal) {
     const bool notify = may_signal && (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
-    const int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(srb->SRB_PostProc));
+    void* const event = srb->SRB_PostProc;
     srb->SRB_HaStat = o.ha_stat;
     srb->SRB_TargStat = o.targ_stat;
     if (o.has_sense) {
@@ -58,11 +75,7 @@ void finish(SRB_ExecSCSICmd* srb, const Outcome& o, bool may_signal) {
     }
     if (!o.data.empty()) std::memcpy(srb->SRB_BufPointer, o.data.data(), o.data.size());
     std::atomic_ref<std::uint8_t>(srb->SRB_Status).store(o.srb_status, std::memory_order_release);
-    if (notify) {
-        const std::uint64_t one = 1;
-        while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
-        }
-    }
+    if (notify) signal_event(event);
 }
 
 enum class Abort { aborted, refused, not_held };

@@ -13,12 +13,17 @@
 #include "transport/srb.h"
 
 // The control API is the library's public face next to the two ASPI entry
-// points; everything else stays hidden (-fvisibility=hidden).
+// points; everything else stays hidden (-fvisibility=hidden on Linux, the
+// export list on Windows).
+#ifdef _WIN32
+#include "sim_control.h"
+#define SIM_EXPORT
+#else
 #pragma GCC visibility push(default)
 #include "sim_control.h"
 #pragma GCC visibility pop
-
 #define SIM_EXPORT __attribute__((visibility("default")))
+#endif
 
 namespace sim {
 

@@ -1,5 +1,6 @@
 #include "diagnostics/surface_errors.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tamro::surface {
@@ -31,9 +32,11 @@ std::uint32_t SenseInformation(const std::uint8_t* sense) {
 }
 std::uint8_t SenseAsc(const std::uint8_t* sense) { return sense[12]; }
 
+// Cut to the field and zero-padded, as strncpy would, without the truncation
+// warning some compilers raise for a text exactly one byte short.
 void SetText(char (&field)[64], const char* text) {
-    std::strncpy(field, text, sizeof field - 1);
-    field[sizeof field - 1] = '\0';
+    std::memset(field, 0, sizeof field);
+    std::memcpy(field, text, std::min(std::strlen(text), sizeof field - 1));
 }
 
 void AppendRecord(const DriveSlot& slot, std::int32_t& count, ErrorRecord* list) {

@@ -3,8 +3,6 @@
 // the logs, and readers of the trace and the log files.
 #pragma once
 
-#include <unistd.h>
-
 #include <chrono>
 
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include "discovery/scan.h"
 #include "discovery/slot_display.h"
 #include "sim_fixture.h"
+#include "temp_folder.h"
 #include "ui/window_model.h"
 
 namespace tamro::test {
@@ -39,10 +38,8 @@ protected:
         sim_set_completion(SIM_COMPLETE_IMMEDIATE);
         sim_add_adapter("SIMASPI", "RUN", 16, 15);
         ui::Form().Reset();
-        folder = fs::temp_directory_path() / ("tamro-run-" + std::to_string(getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
+        folder = MakeTempFolder(std::string("tamro-run-") +
+                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         previous = fs::current_path();
         fs::current_path(folder);
         Quick();

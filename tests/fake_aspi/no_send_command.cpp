@@ -1,4 +1,6 @@
 // A wnaspi32 stand-in that lacks SendASPI32Command.
 #include <cstdint>
 
-extern "C" __attribute__((visibility("default"))) std::uint32_t GetASPI32SupportInfo() { return 0x0100; }
+#include "fake_export.h"
+
+extern "C" FAKE_ASPI_EXPORT std::uint32_t GetASPI32SupportInfo() { return 0x0100; }

@@ -1,4 +1,6 @@
 // A wnaspi32 stand-in that lacks GetASPI32SupportInfo.
 #include <cstdint>
 
-extern "C" __attribute__((visibility("default"))) std::uint32_t SendASPI32Command(void*) { return 0; }
+#include "fake_export.h"
+
+extern "C" FAKE_ASPI_EXPORT std::uint32_t SendASPI32Command(void*) { return 0; }

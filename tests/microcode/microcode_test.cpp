@@ -1,6 +1,5 @@
 // Microcode download against the simulated bus, which reassembles what it
 // received: the chunks, the verdicts, the logs and the refused files.
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,6 +8,7 @@
 #include "microcode/microcode.h"
 #include "sim_fixture.h"
 #include "sim_microcode.h"
+#include "temp_folder.h"
 #include "ui/window_model.h"
 
 namespace tamro::test {
@@ -22,11 +22,8 @@ protected:
     void SetUp() override {
         SimBus::SetUp();
         ui::Form().Reset();
-        folder = fs::temp_directory_path() /
-                 ("tamro-mc-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        fs::create_directories(folder);
+        folder = MakeTempFolder(std::string("tamro-mc-") +
+                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         previous = fs::current_path();
         fs::current_path(folder);
         driveCount = 0;

@@ -2,6 +2,10 @@
 // the identity block, and how the file is created.
 #include "reports/drive_log.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "log_fixture.h"
 
 namespace tamro::test {
@@ -172,9 +176,18 @@ TEST_F(DriveLog, TheSecondWriteReplacesTheFirst) {
               "Start Time          : Mon Jan 05 09:10:11 2026Stop Time           : Mon Jan 05 09:40:02 2026");
 }
 
+// Windows keeps a process's current folder from being removed; there the
+// first blocker is another program holding the old log open without sharing,
+// which makes the creation fail just the same.
+#ifdef _WIN32
+constexpr const char* kFirstBlocker = "file held open";
+#else
+constexpr const char* kFirstBlocker = "folder removed";
+#endif
+
 TEST_F(DriveLog, AFileThatCannotBeCreatedRaisesTheErrorPanel) {
     ui::WindowModel& form = ui::Form();
-    for (const char* blocker : {"folder removed", "name taken by a folder"}) {
+    for (const char* blocker : {kFirstBlocker, "name taken by a folder"}) {
         SCOPED_TRACE(blocker);
         form.Hide(ControlId::ALARM);
         form.Show(ControlId::WAIT);
@@ -185,12 +198,22 @@ TEST_F(DriveLog, AFileThatCannotBeCreatedRaisesTheErrorPanel) {
         Slot().runFlags = kFlagIdentity | kFlagPass;
         std::filesystem::create_directory(folder_ / "work");
         std::filesystem::current_path(folder_ / "work");
-        if (blocker[0] == 'f')
-            std::filesystem::remove(folder_ / "work");
-        else
-            std::filesystem::create_directory("SER12345.log");
+#ifdef _WIN32
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (blocker == kFirstBlocker) {
+            held = CreateFileA("SER12345.log", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+#else
+        if (blocker == kFirstBlocker) std::filesystem::remove(folder_ / "work");
+#endif
+        if (blocker != kFirstBlocker) std::filesystem::create_directory("SER12345.log");
 
         EXPECT_EQ(WriteDriveLog(), -1);
+#ifdef _WIN32
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+#endif
         EXPECT_TRUE(form.IsVisible(ControlId::ALARM));
         EXPECT_FALSE(form.IsVisible(ControlId::WAIT));
         EXPECT_TRUE(form.IsVisible(ControlId::error));

@@ -3,8 +3,6 @@
 // slot 0 that holds a scanned maker's drive.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +10,7 @@
 #include <string>
 
 #include "sim_fixture.h"
+#include "temp_folder.h"
 #include "ui/window_model.h"
 
 namespace tamro::test {
@@ -33,9 +32,7 @@ protected:
         SimBus::SetUp();
         ui::Form().Reset();
         home_ = std::filesystem::current_path();
-        char pattern[] = "/tmp/tamro-log-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        folder_ = MakeTempFolder("tamro-log");
         std::filesystem::current_path(folder_);
         MakeScannedDrive();
     }

@@ -1,14 +1,48 @@
-// The text viewer is started without a shell, with the log's name as its one
-// argument.
+// The text viewer: on Linux started without a shell, with the log's name as
+// its one argument; on Windows through WinExec with the command line
+// "notepad %s.log".
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <fstream>
 #include <sstream>
 
+#include "platform/dynamic_library.h"
 #include "window_fixture.h"
 
 namespace tamro::test {
 namespace {
+
+// What the stand-in viewer wrote down, once it has.
+std::string TakeWrittenFile(const std::filesystem::path& file) {
+    if (!WaitUntil([&] { return std::filesystem::exists(file); }, std::chrono::seconds(20))) return "";
+    std::stringstream text;
+    text << std::ifstream(file, std::ios::binary).rdbuf();
+    std::filesystem::remove(file);
+    return text.str();
+}
+
+#ifdef _WIN32
+
+// WinExec looks for notepad.exe in the current folder before the system's
+// folders: a stand-in there writes down the command line it was given.
+class SystemViewer : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        platform::testing::SetViewerLauncher(nullptr);  // the real one
+        std::filesystem::copy_file(std::filesystem::path(platform::ExecutableFolder()) / "fake_notepad.exe",
+                                   folder_ / "notepad.exe");
+    }
+};
+
+TEST_F(SystemViewer, NotepadGetsTheLogsName) {
+    platform::StartTextViewer("HS0A1234.log");
+    EXPECT_EQ(TakeWrittenFile(folder_ / "command_line"), "notepad HS0A1234.log");
+}
+
+#else
 
 class SystemViewer : public WindowTest {
 protected:
@@ -28,14 +62,7 @@ protected:
         WindowTest::TearDown();
     }
 
-    std::string Arguments() {
-        const auto file = folder_ / "args";
-        if (!WaitUntil([&] { return std::filesystem::exists(file); }, std::chrono::seconds(20))) return "";
-        std::stringstream text;
-        text << std::ifstream(file).rdbuf();
-        std::filesystem::remove(file);
-        return text.str();
-    }
+    std::string Arguments() { return TakeWrittenFile(folder_ / "args"); }
 };
 
 TEST_F(SystemViewer, TheNameIsOneArgumentAndNoShellReadsIt) {
@@ -57,6 +84,8 @@ TEST_F(SystemViewer, AMissingViewerIsNotReported) {
     platform::StartTextViewer("HS0A1234.log");  // returns, nothing shown
     EXPECT_FALSE(std::filesystem::exists(folder_ / "args"));
 }
+
+#endif
 
 }  // namespace
 }  // namespace tamro::test

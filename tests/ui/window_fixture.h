@@ -17,6 +17,7 @@
 #include "discovery/drive_table.h"
 #include "platform/viewer.h"
 #include "sim_control.h"
+#include "temp_folder.h"
 #include "transport/aspi.h"
 #include "transport/commands.h"
 #include "ui/main_window.h"
@@ -51,9 +52,7 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         home_ = std::filesystem::current_path();
-        char pattern[] = "/tmp/tamro-window-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        folder_ = MakeTempFolder("tamro-window");
         std::filesystem::current_path(folder_);
 
         testing::ClearStopRequest();

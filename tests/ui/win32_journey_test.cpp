@@ -1,0 +1,257 @@
+// The operator's journeys through the Win32 window on the simulator's
+// default bus, driven by window messages: clicks are BM_CLICK, keys are
+// WM_KEYDOWN/WM_KEYUP through the window's own message loop.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+#include "reports/drive_log.h"
+#include "ui/win32/form_window.h"
+#include "window_fixture.h"
+
+namespace tamro::test {
+namespace {
+
+std::string failureShown;
+void RecordFailure(const char* what) { failureShown = what; }
+
+COLORREF ToColorRef(ui::Rgb c) { return RGB(c.r, c.g, c.b); }
+
+class Win32Journey : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        window = std::make_unique<ui::win32::FormWindow>();  // installs the real file dialog
+        window->Show();
+    }
+    void TearDown() override {
+        window.reset();
+        ui::win32::SetFailureHandler(nullptr);
+        WindowTest::TearDown();
+    }
+
+    // Runs the window's messages until done, as the program's loop would.
+    bool Pump(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                if (message.message != WM_QUIT) window->Process(message);
+            if (done()) return true;
+            if (std::chrono::steady_clock::now() > end) return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+    }
+    void Settle() {
+        Pump([] { return true; });
+        window->Flush();
+    }
+
+    void StartWindow() {
+        ui::ConstructForm();
+        ASSERT_TRUE(Pump([] { return Form().IsEnabled(ControlId::accept); }));
+        Settle();
+    }
+
+    HWND Control(ControlId id) const { return window->Control(id); }
+    bool Seen(ControlId id) const { return IsWindowVisible(Control(id)) != FALSE; }
+    bool Usable(ControlId id) const { return Seen(id) && IsWindowEnabled(Control(id)); }
+    bool Ticked(ControlId id) const { return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    std::string Text(ControlId id) const {
+        char text[512];
+        const int n = GetWindowTextA(Control(id), text, sizeof text);
+        return std::string(text, static_cast<std::size_t>(n));
+    }
+    // The text colour the control is painted with.
+    COLORREF Ink(ControlId id) const {
+        HWND control = Control(id);
+        HDC dc = GetDC(control);
+        SendMessageA(GetParent(control), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(control));
+        const COLORREF ink = GetTextColor(dc);
+        ReleaseDC(control, dc);
+        return ink;
+    }
+
+    void Press(ControlId id) {
+        Settle();
+        ASSERT_TRUE(Usable(id)) << ui::ControlName(id) << " cannot be clicked";
+        SendMessageA(Control(id), BM_CLICK, 0, 0);
+        Settle();
+    }
+    void Key(WPARAM key) {
+        HWND target = GetFocus();
+        PostMessageA(target, WM_KEYDOWN, key, 1);
+        PostMessageA(target, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+        Settle();
+    }
+    // Tabs until the control has the focus; false when it never gets it.
+    bool TabTo(ControlId id) {
+        for (int i = 0; i < static_cast<int>(ui::kControlCount); ++i) {
+            if (GetFocus() == Control(id)) return true;
+            Key(VK_TAB);
+        }
+        return false;
+    }
+
+    std::unique_ptr<ui::win32::FormWindow> window;
+};
+
+TEST_F(Win32Journey, TheWindowAsTheDescriptionHasIt) {
+    HWND form = window->Handle();
+    RECT client, frame;
+    GetClientRect(form, &client);
+    GetWindowRect(form, &frame);
+    EXPECT_EQ(client.right, 620);
+    EXPECT_EQ(client.bottom, 409);
+    EXPECT_EQ(frame.left, 0);
+    EXPECT_EQ(frame.top, 0);
+    const LONG style = GetWindowLongA(form, GWL_STYLE);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    for (std::size_t i = 1; i < ui::kControlCount; ++i) {
+        const ControlId id = ui::ControlAt(i);
+        if (id != ControlId::OpenDialog1) {
+            EXPECT_NE(Control(id), nullptr) << ui::ControlName(id);
+        }
+    }
+    LOGFONTA font{};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Control(ControlId::Label2), WM_GETFONT, 0, 0)), sizeof font,
+               &font);
+    EXPECT_STREQ(font.lfFaceName, "Arial");
+
+    StartWindow();
+    char caption[32];
+    GetWindowTextA(form, caption, sizeof caption);
+    EXPECT_STREQ(caption, "TAMRO");
+    EXPECT_TRUE(Seen(ControlId::disclaimer));
+    EXPECT_FALSE(Seen(ControlId::ALARM));
+    EXPECT_EQ(Text(ControlId::titlename), "TAMRO (Halcyon SCSI Diagnostic Tool)  Version 1.4");
+    EXPECT_EQ(Ink(ControlId::titlename), ToColorRef(ui::colors::kGreen));
+    EXPECT_EQ(Ink(ControlId::Label1), ToColorRef(ui::colors::kMaroon));
+    EXPECT_EQ(Ink(ControlId::GroupBox1), ToColorRef(ui::colors::kRed));
+    EXPECT_TRUE(Usable(ControlId::accept));
+    EXPECT_FALSE(Seen(ControlId::EXIT));
+}
+
+TEST_F(Win32Journey, QuickRunByKeyboardVerdictsLogsAndTheViewer) {
+    StartWindow();
+    ASSERT_TRUE(TabTo(ControlId::accept));
+    Key(VK_RETURN);
+    EXPECT_TRUE(Seen(ControlId::connect));
+    EXPECT_FALSE(Seen(ControlId::disclaimer));
+    EXPECT_EQ(Ink(ControlId::StdTest), ToColorRef(ui::colors::kGreen));
+
+    ASSERT_TRUE(TabTo(ControlId::SmtTest));
+    Key(VK_SPACE);
+    EXPECT_TRUE(Ticked(ControlId::SmtTest));
+    EXPECT_FALSE(Ticked(ControlId::StdTest));
+    EXPECT_EQ(Ink(ControlId::SmtTest), ToColorRef(ui::colors::kGreen));
+    EXPECT_EQ(Ink(ControlId::StdTest), ToColorRef(ui::colors::kBlack));
+    std::vector<int> ticked;
+    for (int n = 0; n < kSlotCount; ++n)
+        if (Ticked(kSelect[n])) ticked.push_back(n);
+    ASSERT_GE(ticked.size(), 3u);
+
+    ASSERT_TRUE(TabTo(ControlId::Button4));
+    Key(VK_RETURN);
+    EXPECT_TRUE(Seen(ControlId::EXIT));
+    EXPECT_FALSE(Usable(ControlId::SmtTest));  // greyed with the settings
+    ASSERT_TRUE(Pump(RunEnded));
+    Settle();
+    EXPECT_TRUE(Usable(ControlId::TEST));
+    EXPECT_EQ(Text(ControlId::DCONF), "<< The above indicated drives analysis was finished.>>");
+    EXPECT_EQ(SendMessageA(Control(ControlId::PBar), PBM_GETPOS, 0, 0), 1000);
+
+    for (int n : ticked) {
+        EXPECT_TRUE(Usable(kLogButton[n]));
+        const std::string verdict = Text(kJudge[n]);
+        const ui::Rgb ink = verdict.find("PASS") != std::string::npos   ? ui::colors::kGreen
+                            : verdict.find("FAIL") != std::string::npos ? ui::colors::kRed
+                                                                        : ui::Form().FontColor(kJudge[n]);
+        EXPECT_EQ(Ink(kJudge[n]), ToColorRef(ink)) << verdict;
+        EXPECT_TRUE(verdict.find("PASS") != std::string::npos || verdict.find("FAIL") != std::string::npos ||
+                    verdict.find("NO Judge") != std::string::npos)
+            << verdict;
+        const std::string log = LogFileName(DriveTable[static_cast<std::size_t>(n)].serialNumber);
+        std::ifstream in(log, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        EXPECT_NE(text.find("\r\n"), std::string::npos) << log;
+        EXPECT_EQ(text.find("\r\r"), std::string::npos) << log;  // written in binary, CR LF as is
+    }
+
+    Press(kLogButton[ticked[0]]);
+    const auto opened = viewer.Take();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], LogFileName(DriveTable[static_cast<std::size_t>(ticked[0])].serialNumber));
+    EXPECT_FALSE(Ticked(kLogButton[ticked[0]]));
+
+    Press(ControlId::EXIT);
+    EXPECT_TRUE(Pump([this] { return window->Handle() == nullptr; }));
+}
+
+// The common file dialog, answered from a timer while it runs modally.
+class FileDialogAnswer {
+public:
+    static void Arm(std::optional<std::string> path) {
+        answer = std::move(path);
+        title.clear();
+        firstFilter.clear();
+        SetTimer(nullptr, 0, 50, &Tick);
+    }
+    static inline std::optional<std::string> answer;
+    static inline std::string title, firstFilter;
+
+private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR timer, DWORD) {
+        HWND dialog = FindWindowA("#32770", "FileOpen");
+        if (dialog == nullptr) return;
+        KillTimer(nullptr, timer);
+        char text[MAX_PATH] = "";
+        GetWindowTextA(dialog, text, sizeof text);
+        title = text;
+        HWND filters = GetDlgItem(dialog, 0x470);  // the file-type list
+        if (SendMessageA(filters, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text)) != CB_ERR) firstFilter = text;
+        if (answer) {
+            SetDlgItemTextA(dialog, 0x47C, answer->c_str());  // the file name box
+            PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        } else {
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        }
+    }
+};
+
+TEST_F(Win32Journey, FileOpenDialogOffersMicrocodeFilesFirst) {
+    StartWindow();
+    Press(ControlId::accept);
+    FileDialogAnswer::Arm(std::nullopt);
+    Press(ControlId::DL);
+    EXPECT_EQ(FileDialogAnswer::title, "FileOpen");
+    EXPECT_EQ(FileDialogAnswer::firstFilter, "*.frm");
+    EXPECT_FALSE(Usable(ControlId::Button8));
+
+    const std::string image = (folder_ / "fw.frm").string();
+    std::ofstream(image, std::ios::binary) << std::string(70000, '\x33');
+    FileDialogAnswer::Arm(image);
+    Press(ControlId::DL);
+    EXPECT_EQ(Form().OpenDialogFileName(), image);
+    ASSERT_TRUE(Usable(ControlId::Button8));
+    EXPECT_EQ(std::filesystem::current_path(), folder_);  // the logs' folder is kept
+}
+
+TEST_F(Win32Journey, AnExceptionInAHandlerIsShownAndEndsTheProgram) {
+    ui::win32::SetFailureHandler(RecordFailure);
+    failureShown.clear();
+    StartWindow();
+    Form().OnClick(ControlId::accept, [] { throw std::runtime_error("handler failed"); });
+    Press(ControlId::accept);
+    EXPECT_EQ(failureShown, "handler failed");
+}
+
+}  // namespace
+}  // namespace tamro::test
