@@ -12,7 +12,7 @@ mkdir -p "$out"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-if grep -q "x86_64" "$build/CMakeCache.txt" 2>/dev/null && grep -q "CMAKE_SYSTEM_PROCESSOR:.*x86_64\|mingw-x86_64" "$build/CMakeCache.txt"; then
+if grep -q "mingw-x86_64" "$build/CMakeCache.txt"; then
   wine=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
 else
   wine=(wine)
@@ -22,4 +22,22 @@ export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$PWD/build-ci-wine}
 cd "$work"
 WINEDLLOVERRIDES="wnaspi32=n" xvfb-run -a -s "-screen 0 800x600x24" \
   "${wine[@]}" explorer /desktop=TAMRO,660x460 "$OLDPWD/$build/bin/render_win32_screens.exe" "$out"
+# The renderer stores its pictures uncompressed; deflate them where Python is.
+if command -v python3 >/dev/null; then
+  python3 - "$out"/*.png <<'PY'
+import struct, sys, zlib
+for path in sys.argv[1:]:
+    data = open(path, "rb").read()
+    chunks, at = [], 8
+    while at < len(data):
+        n = struct.unpack(">I", data[at:at + 4])[0]
+        chunks.append((data[at + 4:at + 8], data[at + 8:at + 8 + n]))
+        at += 12 + n
+    pixels = zlib.decompress(b"".join(d for t, d in chunks if t == b"IDAT"))
+    def chunk(t, d):
+        return struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d) & 0xFFFFFFFF)
+    open(path, "wb").write(data[:8] + chunk(b"IHDR", dict(chunks)[b"IHDR"]) +
+                           chunk(b"IDAT", zlib.compress(pixels, 9)) + chunk(b"IEND", b""))
+PY
+fi
 ls -l "$out"

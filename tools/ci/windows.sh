@@ -23,8 +23,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# Relative paths in ccache's keys: the 32- and 64-bit builds and later
+# clones share what they can.
+launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR=$PWD
 
 win32=build-ci-win32
 cmake -S . -B "$win32" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake "${launcher[@]}"
@@ -36,7 +38,7 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   wine_cmd=(wine)
 else
   echo "windows.sh: no 32-bit code runs here; testing a 64-bit build under 64-bit Wine"
-  cmake --build "$win32" -j2 --target wnaspi32_sim
+  cmake --build "$win32" -j2 --target tamro wnaspi32_sim
   tests=build-ci-win64
   cmake -S . -B "$tests" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake "${launcher[@]}"
   wine_cmd=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
@@ -49,7 +51,11 @@ env -u DISPLAY WINEDLLOVERRIDES="mscoree,mshtml=" "${wine_cmd[@]}" wineboot --in
 xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir "$tests" --output-on-failure -j2
 wineserver -k 2>/dev/null || true
 
-for f in "$win32"/bin/*.exe "$win32"/bin/wnaspi32.dll; do
-  [ -f "$f" ] && echo "windows.sh: $(basename "$f") $(stat -c %s "$f") bytes"
+# The folder to copy: its two files as built (with debug information) and
+# stripped.
+for f in "$win32"/bin/tamro.exe "$win32"/bin/wnaspi32.dll; do
+  i686-w64-mingw32-strip -o "$f.stripped" "$f"
+  echo "windows.sh: $(basename "$f") $(stat -c %s "$f") bytes, $(stat -c %s "$f.stripped") stripped"
+  rm -f "$f.stripped"
 done
 echo "windows.sh: done in $(( $(date +%s) - started )) s"
