@@ -271,6 +271,7 @@ void FormWindow::FlushAt(bool paintNow) {
     }
     const Changes changes = model_.TakeChanges();
     lastFlush_ = GetTickCount64();
+    HWND focusedBefore = GetFocus();
     bool enabling = false;
     for (const ControlUpdate& update : changes.controls) {
         enabling = enabling || shown_[IndexOf(update.id)].enabled != update.state.enabled;
@@ -281,9 +282,10 @@ void FormWindow::FlushAt(bool paintNow) {
     if (changes.focus) {
         if (HWND window = Control(*changes.focus)) SetFocus(window);
     }
-    // Keys must keep reaching the window when the focused control went away.
-    const auto focused = ControlOf(GetFocus());
-    if (!focused || (*focused != ControlId::TForm1 && !IsWindowVisible(Control(*focused))))
+    // Keys must keep reaching the window when the focused control went away;
+    // a focus elsewhere (a dialog, another program) is left alone.
+    if (!changes.focus && focusedBefore != Handle() && ControlOf(focusedBefore) &&
+        (!IsWindowVisible(focusedBefore) || !IsWindowEnabled(focusedBefore)))
         SetFocus(Handle());
     if (changes.close) PostMessageA(Handle(), WM_CLOSE, 0, 0);
     flushing_ = false;
