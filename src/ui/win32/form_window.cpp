@@ -6,6 +6,8 @@
 #include <exception>
 #include <string>
 
+#include "ui/keyboard.h"
+
 namespace tamro::ui::win32 {
 
 namespace {
@@ -280,7 +282,8 @@ void FormWindow::FlushAt(bool paintNow) {
     if (enabling) ApplyEnabling();
     if (paintNow) RedrawWindow(Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     if (changes.focus) {
-        if (HWND window = Control(*changes.focus)) SetFocus(window);
+        if (const auto target = FocusTarget(*changes.focus, ControlOf(GetFocus()), OnScreen()))
+            SetFocus(Control(*target));
     }
     // Keys must keep reaching the window when the focused control went away;
     // a focus elsewhere (a dialog, another program) is left alone.
@@ -289,6 +292,11 @@ void FormWindow::FlushAt(bool paintNow) {
         SetFocus(Handle());
     if (changes.close) PostMessageA(Handle(), WM_CLOSE, 0, 0);
     flushing_ = false;
+}
+
+Presence FormWindow::OnScreen() const {
+    return {[this](ControlId id) { return id == ControlId::TForm1 || IsWindowVisible(Control(id)) != FALSE; },
+            [this](ControlId id) { return id == ControlId::TForm1 || IsWindowEnabled(Control(id)) != FALSE; }};
 }
 
 bool FormWindow::Focusable(ControlId id) const {
@@ -317,10 +325,15 @@ void FormWindow::Process(MSG& message) {
             MoveFocus(GetKeyState(VK_SHIFT) < 0);
             return;
         }
-        // Enter presses the focused button; Space is the button's own key.
+        // Enter presses a focused button, as Space (the button's own key)
+        // does; Escape answers the write question.
         const auto focused = ControlOf(message.hwnd);
-        if (message.wParam == VK_RETURN && focused && Spec(*focused).kind == ControlKind::Button) {
+        if (message.wParam == VK_RETURN && focused && EnterPresses(*focused)) {
             SendMessageA(message.hwnd, BM_CLICK, 0, 0);
+            return;
+        }
+        if (message.wParam == VK_ESCAPE) {
+            if (const auto target = EscapeTarget(OnScreen())) SendMessageA(Control(*target), BM_CLICK, 0, 0);
             return;
         }
     }

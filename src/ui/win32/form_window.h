@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "ui/keyboard.h"
 #include "ui/window_model.h"
 
 namespace tamro::ui::win32 {
@@ -65,6 +66,7 @@ private:
     HBRUSH BrushFor(Rgb color);
     LRESULT ControlColors(HDC dc, HWND control);
     void PaintPanel(HWND window);
+    Presence OnScreen() const;  // what the keyboard rules see
     bool Focusable(ControlId id) const;
     bool MoveFocus(bool backwards);
     std::optional<std::string> ChooseFile(const FileRequest& request);
