@@ -38,7 +38,7 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   wine_cmd=(wine)
 else
   echo "windows.sh: no 32-bit code runs here; testing a 64-bit build under 64-bit Wine"
-  cmake --build "$win32" -j2 --target tamro wnaspi32_sim
+  cmake --build "$win32" -j2 --target tamro wnaspi32_sim wnaspi32_spti
   tests=build-ci-win64
   cmake -S . -B "$tests" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake "${launcher[@]}"
   wine_cmd=(env WINELOADER=/usr/lib/wine/wine64 /usr/lib/wine/wine64)
