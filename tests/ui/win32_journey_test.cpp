@@ -3,6 +3,7 @@
 // WM_KEYDOWN/WM_KEYUP through the window's own message loop.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <fstream>
 #include <memory>
@@ -251,6 +252,49 @@ TEST_F(Win32Journey, AnExceptionInAHandlerIsShownAndEndsTheProgram) {
     Form().OnClick(ControlId::accept, [] { throw std::runtime_error("handler failed"); });
     Press(ControlId::accept);
     EXPECT_EQ(failureShown, "handler failed");
+}
+
+// What assistive technology reads through a control's client object: what a
+// sighted user reads there, and the control's name as its description.
+TEST_F(Win32Journey, AccessibleNamesAreWhatASightedUserReads) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    const auto read = [this](ControlId id) {
+        IAccessible* object = nullptr;
+        EXPECT_EQ(AccessibleObjectFromWindow(Control(id), static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                             reinterpret_cast<void**>(&object)),
+                  S_OK);
+        std::pair<std::string, std::string> texts;
+        if (object == nullptr) return texts;
+        VARIANT self;
+        VariantInit(&self);
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        for (auto [text, get] : {std::pair(&texts.first, &IAccessible::get_accName),
+                                 std::pair(&texts.second, &IAccessible::get_accDescription)}) {
+            BSTR answer = nullptr;
+            if ((object->*get)(self, &answer) == S_OK && answer != nullptr)
+                for (const wchar_t* c = answer; *c != 0; ++c) *text += static_cast<char>(*c);
+            SysFreeString(answer);
+        }
+        object->Release();
+        return texts;
+    };
+    using Texts = std::pair<std::string, std::string>;
+    Form().SetCaption(ControlId::id2l, "HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2");
+    Form().SetCaption(ControlId::J2, "PASS");
+    Settle();
+    EXPECT_EQ(read(ControlId::Button4), Texts("RUN.", "Button4"));
+    EXPECT_EQ(read(ControlId::ID2D), Texts("Select HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2", "ID2D"));
+    EXPECT_EQ(read(ControlId::ID2), Texts("Open log of HA#1/ID03", "ID2"));
+    EXPECT_EQ(read(ControlId::J2), Texts("PASS", "J2"));
+
+    Form().SetCaption(ControlId::J2, "FAIL");
+    Form().SetCaption(ControlId::id2l, "HA#x/IDxx  Non Connection ");
+    Settle();
+    EXPECT_EQ(read(ControlId::J2).first, "FAIL");
+    EXPECT_EQ(read(ControlId::ID2D).first, "Select HA#x/IDxx  Non Connection");
+    EXPECT_EQ(read(ControlId::ID2).first, "Open log of HA#x/IDxx");
+    CoUninitialize();
 }
 
 }  // namespace

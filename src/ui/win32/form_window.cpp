@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "ui/accessible_names.h"
 #include "ui/keyboard.h"
 
 namespace tamro::ui::win32 {
@@ -34,6 +35,14 @@ void Fail(const char* what) {
 }
 
 COLORREF ToColorRef(Rgb c) { return RGB(c.r, c.g, c.b); }
+
+// Captions are Latin-1, as the Qt view reads them.
+std::wstring Widened(std::string_view text) {
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (char c : text) wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return wide;
+}
 
 bool IsButtonKind(ControlKind kind) {
     return kind == ControlKind::Button || kind == ControlKind::CheckBox || kind == ControlKind::RadioButton;
@@ -118,6 +127,8 @@ void FormWindow::Build() {
                                 nullptr, nullptr, GetModuleHandleA(nullptr), this);
     if (form == nullptr) throw std::runtime_error("The window cannot be created.");
     windows_[0] = form;
+    accessible_[0].description = Widened(ControlName(ControlId::TForm1));
+    MakeAccessible(form, &accessible_[0]);
     postTarget_.store(form);
     SendMessageA(form, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor({})), FALSE);
 
@@ -176,6 +187,8 @@ HWND FormWindow::Create(const ControlSpec& spec, HWND parent) {
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstId + IndexOf(spec.id))),
                                   GetModuleHandleA(nullptr), this);
     if (window == nullptr) throw std::runtime_error("The control " + name + " cannot be created.");
+    accessible_[IndexOf(spec.id)].description = Widened(name);
+    MakeAccessible(window, &accessible_[IndexOf(spec.id)]);
     // A later sibling lies over an earlier one, as the description has it.
     SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(spec.font)), FALSE);
@@ -198,7 +211,8 @@ void FormWindow::Apply(ControlId id, const ControlState& state, bool force) {
         return;
     }
     const ControlKind kind = Spec(id).kind;
-    if (force || shown.caption != state.caption) {
+    const bool captionChanged = force || shown.caption != state.caption;
+    if (captionChanged) {
         SetWindowTextA(window, state.caption.c_str());
         if (kind == ControlKind::GroupBox) SetWindowTextA(groupFrame_, state.caption.c_str());
     }
@@ -218,6 +232,21 @@ void FormWindow::Apply(ControlId id, const ControlState& state, bool force) {
         SendMessageA(window, PBM_SETPOS, static_cast<WPARAM>(state.position), 0);
     }
     shown = state;
+    if (captionChanged) {
+        Name(id, !force);
+        for (ControlId named : NamedAfter(id)) Name(named, !force);
+    }
+}
+
+void FormWindow::Name(ControlId id, bool announce) {
+    HWND window = windows_[IndexOf(id)];
+    if (window == nullptr) return;
+    std::wstring name = Widened(AccessibleName(id, [this](ControlId c) { return shown_[IndexOf(c)].caption; }));
+    std::wstring& current = accessible_[IndexOf(id)].name;
+    if (name == current) return;
+    current = std::move(name);
+    // A reader that follows the control hears the new text.
+    if (announce) NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, window, OBJID_CLIENT, CHILDID_SELF);
 }
 
 // A disabled container disables what it holds, on the screen too.

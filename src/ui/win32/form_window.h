@@ -13,6 +13,7 @@
 #include <string>
 
 #include "ui/keyboard.h"
+#include "ui/win32/accessible_control.h"
 #include "ui/window_model.h"
 
 namespace tamro::ui::win32 {
@@ -58,6 +59,7 @@ private:
     HWND Create(const ControlSpec& spec, HWND parent);
     void Apply(ControlId id, const ControlState& state, bool force);
     void ApplyEnabling();
+    void Name(ControlId id, bool announce);
     void OperatorInput(ControlId id);
     void OnModelChanged(bool urgent);  // any thread
     void FlushAt(bool paintNow);
@@ -77,6 +79,9 @@ private:
     // so that what the group holds reports to this view.
     HWND groupFrame_ = nullptr;
     std::array<ControlState, kControlCount> shown_;
+    // What assistive technology reads on each control; the windows ask for
+    // it, so it lives as long as they do.
+    std::array<AccessibleTexts, kControlCount> accessible_;
     std::array<bool, kControlCount> enabledOnScreen_{};
     struct Font {
         FontSpec key;

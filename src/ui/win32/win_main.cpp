@@ -1,6 +1,7 @@
 // Start-up on Windows: the one window on the window's thread, the scan
 // worker started by its construction. The command line is not read.
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +50,9 @@ void ShowFailure(const char* what) { MessageBoxA(nullptr, what, "TAMRO", MB_OK |
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     std::set_terminate(Terminate);
     tamro::ui::win32::SetFailureHandler(ShowFailureAndEnd);
+    // The controls hand their accessible objects to readers through COM;
+    // without it they fall back to the system's nameless ones.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     try {
         tamro::ui::InstallHandlers();
         tamro::ui::win32::FormWindow window;
