@@ -1,20 +1,8 @@
 # Cross build for 32-bit Windows, the program's own platform:
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-# Debian's mingw-w64 in its posix thread model: the default win32 model has
-# no std::thread or std::mutex. Naming the -posix compilers here leaves the
-# machine's alternatives as they are.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(tamro_mingw i686-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${tamro_mingw}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${tamro_mingw}-g++-posix)
-set(CMAKE_RC_COMPILER ${tamro_mingw}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${tamro_mingw})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # CTest runs the Windows programs under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
