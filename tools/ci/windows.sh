@@ -48,6 +48,9 @@ cmake --build "$tests" -j2
 # The prefix is made once, without a display, so that no first-start dialog
 # waits for an operator.
 env -u DISPLAY WINEDLLOVERRIDES="mscoree,mshtml=" "${wine_cmd[@]}" wineboot --init
+# A server still lingering from that display-less start would be shared by
+# the tests, and their windows could not be created.
+wineserver -w
 xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir "$tests" --output-on-failure -j2
 wineserver -k 2>/dev/null || true
 
