@@ -2,6 +2,7 @@
 // simulated bus.
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "sim_fixture.h"
 
@@ -525,15 +526,94 @@ TEST_F(LateCompletion, WhenEveryBlockIsHeldNothingMoreIsSent) {
         EXPECT_EQ(LastError(), "Error: Rezero(6): Event Timeout.");
     }
     EXPECT_EQ(testing::QuarantinedRequestBlocks(), kRequestBlocks);
+    EXPECT_FALSE(RequestBlocksExhausted());
     sim_trace_clear();
     std::uint8_t buffer[80];
     EXPECT_EQ(Inquiry6(0, 0, buffer), -1);
     EXPECT_EQ(LastError(), "Error: Inquiry(6): Not sent, no free request block.");
     EXPECT_EQ(Slot().errorKind, 1);
+    EXPECT_TRUE(RequestBlocksExhausted());
     ClearDriveTable();
     EXPECT_EQ(TestUnitReady(0, 0), -1);
     EXPECT_EQ(LastError(), "");
     EXPECT_EQ(sim_trace_count(), 0u);
+}
+
+TEST_F(LateCompletion, QuarantinedBlocksComeBackOnceTheLibraryLetsGo) {
+    testing::SetAspiWaits({20, 20, 20, 5});
+    for (std::size_t i = 0; i < kRequestBlocks; ++i) {
+        CompleteLate(0x01, 150);
+        EXPECT_EQ(Rezero6(0, 0), -1);
+    }
+    EXPECT_EQ(testing::QuarantinedRequestBlocks(), kRequestBlocks);
+    const std::uint64_t sent = RequestsSent();
+    std::this_thread::sleep_for(milliseconds(200));  // the bus's lateness, not a wait of the program
+    std::uint8_t inquiry[80] = {};
+    EXPECT_EQ(Inquiry6(0, 0, inquiry), 0);
+    EXPECT_EQ(std::memcmp(inquiry + 8, "HALCYON", 7), 0);
+    EXPECT_EQ(RequestsSent(), sent + 1);
+    EXPECT_EQ(testing::QuarantinedRequestBlocks(), 0u);
+    EXPECT_FALSE(RequestBlocksExhausted());
+}
+
+TEST_F(LateCompletion, AFactoryResetThatFindsNoBlockIsSentWhenOneComesBack) {
+    testing::SetAspiWaits({20, 20, 20, 5});
+    ASSERT_EQ(FactorySet10(0, 0, 1), 0);
+    for (std::size_t i = 0; i < kRequestBlocks; ++i) {
+        CompleteLate(0x01, 150);
+        Rezero6(0, 0);
+    }
+    EXPECT_EQ(FactorySet10(0, 0, 0), -1);
+    EXPECT_TRUE(FactoryResetOwed(0, 0));
+    EXPECT_EQ(sim_disk_factory_mode(0, 0), 1);
+    std::this_thread::sleep_for(milliseconds(200));
+    std::uint8_t capacity[8];
+    EXPECT_EQ(ReadCapacity10(0, 0, capacity), 0);
+    EXPECT_FALSE(FactoryResetOwed(0, 0));
+    EXPECT_EQ(sim_disk_factory_mode(0, 0), 0);
+}
+
+// Asynchronous completion with a service time: a request is in flight almost
+// all the time, so a stray write would land on it if its block were reused.
+TEST_F(LateCompletion, ACompletionAfterASuccessfulAbortDecidesNoOtherRequest) {
+    sim_set_completion(SIM_COMPLETE_ASYNC);
+    sim_set_service_time_us(1000);
+    testing::SetAspiWaits({30, 30, 30, 200});
+    SimFault stray = NextFault(0x28);
+    stray.complete_after_ms = 5000;
+    stray.completes_again_ms = 20;
+    stray.sense_key = 3;
+    stray.asc = 0x11;
+    ASSERT_EQ(sim_add_fault(0, 0, &stray), 0);
+    std::uint8_t read[8192];
+    EXPECT_EQ(Read10(0, 0, 0, 512, 16, read), -1);
+    EXPECT_EQ(LastError(), "Error: Read(10): Event Timeout.");
+    EXPECT_EQ(testing::QuarantinedRequestBlocks(), 0u);
+    // Commands go on well past the stray completion, each judged by its own.
+    const auto until = steady_clock::now() + milliseconds(80);
+    int commands = 0;
+    while (steady_clock::now() < until) {
+        std::uint8_t inquiry[80] = {};
+        ASSERT_EQ(Inquiry6(0, 0, inquiry), 0) << LastError() << " after " << commands;
+        ASSERT_EQ(std::memcmp(inquiry + 8, "HALCYON", 7), 0);
+        ++commands;
+    }
+}
+
+TEST_F(LateCompletion, ASignalBeforeTheStatusIsNotTakenForAStaleOne) {
+    sim_set_completion(SIM_COMPLETE_ASYNC);
+    testing::SetAspiWaits({2000, 2000, 2000, 10});
+    SimFault early;
+    sim_fault_init(&early);
+    early.signal_first_us = 300;
+    early.execute = 1;
+    ASSERT_EQ(sim_add_fault(0, 0, &early), 0);
+    std::uint8_t inquiry[80] = {};
+    std::uint8_t capacity[8] = {};
+    EXPECT_EQ(Inquiry6(0, 0, inquiry), 0) << LastError();
+    EXPECT_EQ(ReadCapacity10(0, 0, capacity), 0) << LastError();
+    EXPECT_EQ(std::memcmp(inquiry + 8, "HALCYON", 7), 0);
+    EXPECT_EQ(capacity[6], 0x02);  // 512-byte blocks
 }
 
 }  // namespace

@@ -33,11 +33,16 @@ struct Job {
 };
 
 // A request carried out but not yet completed: it completes when due (never,
-// for one that never completes), or when it is aborted.
+// for one that never completes), or when it is aborted. A stray one was
+// aborted already and completes all the same, into the buffer and with the
+// event it was sent with, whatever the block holds by then.
 struct Held {
     SRB_ExecSCSICmd* srb;
     Clock::time_point due;
     Outcome outcome;
+    void* buf = nullptr;
+    void* event = nullptr;
+    bool stray = false;
 };
 
 inline void cpu_relax() {
@@ -63,9 +68,12 @@ void signal_event(void* event) {
 
 // Writes the outcome into the block, SRB_Status last: from then on the
 // caller may reuse the block, so whether to signal is read before.
-void finish(SRB_ExecSCSICmd* srb, const Outcome& o, bool may_signal) {
-    const bool notify = may_signal && (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
-    void* const event = srb->SRB_PostProc;
+void finish_into(SRB_ExecSCSICmd* srb, const Outcome& o, bool notify, void* buf, void* event) {
+    if (notify && o.signal_first_us != 0) {
+        signal_event(event);
+        std::this_thread::sleep_for(std::chrono::microseconds(o.signal_first_us));
+        notify = false;
+    }
     srb->SRB_HaStat = o.ha_stat;
     srb->SRB_TargStat = o.targ_stat;
     if (o.has_sense) {
@@ -73,9 +81,19 @@ void finish(SRB_ExecSCSICmd* srb, const Outcome& o, bool may_signal) {
         std::memset(srb->SenseArea, 0, n);
         std::memcpy(srb->SenseArea, o.sense.data(), std::min(n, kSenseLength));
     }
-    if (!o.data.empty()) std::memcpy(srb->SRB_BufPointer, o.data.data(), o.data.size());
+    if (!o.data.empty() && buf) std::memcpy(buf, o.data.data(), o.data.size());
     std::atomic_ref<std::uint8_t>(srb->SRB_Status).store(o.srb_status, std::memory_order_release);
     if (notify) signal_event(event);
+}
+
+void finish(SRB_ExecSCSICmd* srb, const Outcome& o, bool may_signal) {
+    const bool notify = may_signal && (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
+    finish_into(srb, o, notify, srb->SRB_BufPointer, srb->SRB_PostProc);
+}
+
+void finish(const Held& h) {
+    if (!h.stray) return finish(h.srb, h.outcome, true);
+    finish_into(h.srb, h.outcome, h.event != nullptr, h.buf, h.event);
 }
 
 enum class Abort { aborted, refused, not_held };
@@ -114,18 +132,29 @@ public:
     // with SS_ABORTED; one being carried out right now just completes.
     Abort abort(const void* srb) {
         SRB_ExecSCSICmd* target = nullptr;
+        bool wake = false;
         {
             std::lock_guard<std::mutex> lock(mu_);
-            auto it = std::find_if(held_.begin(), held_.end(), [srb](const Held& x) { return x.srb == srb; });
+            auto it = std::find_if(held_.begin(), held_.end(),
+                                   [srb](const Held& x) { return x.srb == srb && !x.stray; });
             if (it != held_.end()) {
                 if (it->outcome.abort_fails) return Abort::refused;
                 target = it->srb;
-                held_.erase(it);
+                if (it->outcome.completes_again_ms != 0) {
+                    it->stray = true;
+                    it->due = Clock::now() + std::chrono::milliseconds(it->outcome.completes_again_ms);
+                    it->buf = target->SRB_BufPointer;
+                    it->event = (target->SRB_Flags & SRB_EVENT_NOTIFY) ? target->SRB_PostProc : nullptr;
+                    wake = sleeping_;
+                } else {
+                    held_.erase(it);
+                }
                 note_next_due();
             } else if (!(target = unqueue(srb))) {
                 return Abort::not_held;
             }
         }
+        if (wake) cv_.notify_one();
         Outcome aborted;
         aborted.srb_status = SS_ABORTED;
         finish(target, aborted, true);
@@ -318,7 +347,7 @@ void Worker::run() {
         if (const Job* job = std::get_if<Job>(&w))
             serve(*job);
         else
-            finish(std::get<Held>(w).srb, std::get<Held>(w).outcome, true);
+            finish(std::get<Held>(w));
     }
 }
 

@@ -378,6 +378,8 @@ Outcome run_command(Device& d, const Command& c) {
             apply_fault(*f, o);
         }
         o.abort_fails = f->abort_fails != 0;
+        o.completes_again_ms = f->completes_again_ms;
+        o.signal_first_us = f->signal_first_us;
         return o;
     }
     return dispatch(d, c);

@@ -182,6 +182,13 @@ typedef struct SimFault {
                           /* the event; 0: complete as usual                */
     int abort_fails;      /* SC_ABORT_SRB for this request answers          */
                           /* SS_ABORT_FAIL and leaves it running            */
+    unsigned completes_again_ms; /* with complete_after_ms or never_complete:*/
+                          /* after a successful SC_ABORT_SRB the request    */
+                          /* completes all the same this long later, into   */
+                          /* the block and buffer it was sent with, event   */
+                          /* set (a library that breaks its word)           */
+    unsigned signal_first_us; /* the event is set this long before status, */
+                          /* sense and data reach the block                 */
 } SimFault;
 void sim_fault_init(SimFault* f);
 int sim_add_fault(int ha, int target, const SimFault* f);

@@ -60,6 +60,8 @@ struct Outcome {
     bool complete = true;  // false: leave the block pending for ever
     unsigned delay_ms = 0;  // complete this long after the request was sent
     bool abort_fails = false;  // SC_ABORT_SRB is refused
+    unsigned completes_again_ms = 0;  // after a successful abort, all the same
+    unsigned signal_first_us = 0;  // the event is set this long before the block
     std::vector<std::uint8_t> data;  // data-in that a late completion delivers
 };
 

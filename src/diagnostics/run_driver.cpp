@@ -243,8 +243,19 @@ Runthread::Outcome Runthread::Execute() {
         const auto id = static_cast<std::uint8_t>(slot.targetId & 0x0F);
         Ending ending = Ending::F1;
         NameAfterAddressIfUnnamed(slot);
+        const std::uint64_t sentBefore = RequestsSent();
         if (slot.errorKind == kNoError || slot.errorKind == kLogUnreadableAtScan) ending = TestDrive(slot, ha, id);
+        // A drive that no command reached is not judged by the library's fault.
+        if (RequestBlocksExhausted() && RequestsSent() == sentBefore) {
+            form.SetCaption(ui::kJudgeLabels[s], "");
+            StopForKeptRequests();
+            return Outcome::Stopped;
+        }
         if (!EndSlot(ending, ha, id)) return Outcome::Stopped;
+        if (RequestBlocksExhausted()) {
+            StopForKeptRequests();
+            return Outcome::Stopped;
+        }
     }
     ShowAnalysisFinished();
     return Outcome::Finished;

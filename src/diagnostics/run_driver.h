@@ -21,8 +21,8 @@ public:
     static void Start();
 
     enum class Outcome { Finished, Stopped };
-    // The worker's body. Stopped: a log could not be created and the run
-    // went no further.
+    // The worker's body. Stopped: a log could not be created, or the library
+    // kept every request block, and the run went no further.
     static Outcome Execute();
 };
 

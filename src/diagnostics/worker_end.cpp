@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 
+#include "transport/commands.h"
 #include "ui/window_model.h"
 
 namespace tamro {
@@ -19,6 +20,17 @@ void ShowAnalysisFinished() {
     const std::string percent = ui::ProgressText(form.Position(ControlId::PBar));
     form.SetCaption(ControlId::PBarLabel, percent);
     form.SetCaption(ControlId::TBarLabel, percent);
+}
+
+void StopForKeptRequests() {
+    using ui::ControlId;
+    ui::WindowModel& form = ui::Form();
+    form.Hide(ControlId::WAIT);
+    form.SetCaption(ControlId::error, kRequestBlocksExhaustedText);
+    form.Show(ControlId::error);
+    form.Show(ControlId::ALARM);
+    form.Enable(ControlId::OK);
+    form.Repaint(ControlId::ALARM);
 }
 
 void ParkWorker() {

@@ -171,6 +171,11 @@ int ScanBuses() {
             const auto id = static_cast<std::uint8_t>(t);
             if (GetDevType(ha, id) != 0 || driveCount >= kSlotCount) continue;
             ProbeTarget(ha, id);
+            // Every target after this would seem empty.
+            if (RequestBlocksExhausted()) {
+                ShowError(kRequestBlocksExhaustedText);
+                return -1;
+            }
         }
     }
     return 0;

@@ -7,8 +7,8 @@
 namespace tamro {
 
 // The whole scan: 0 when it ran to its end, found drives or not; -1 when the
-// binding or a host adapter inquiry failed (message already in the window's
-// error line, the `error` label).
+// binding or a host adapter inquiry failed, or the library kept every request
+// block (message already in the window's error line, the `error` label).
 int ScanBuses();
 
 // Vendor class and log layout of the drive at ha/id from its INQUIRY data,

@@ -162,13 +162,25 @@ MicroCodethread::Outcome MicroCodethread::Execute() {
         const auto id = static_cast<std::uint8_t>(slot.targetId & 0x0F);
         form.SetCaption(ControlId::DCONF, "** MicroCode DownLoad **", ui::colors::kNavy);
         form.Repaint(ControlId::DCONF);
-        if (!Download(ha, id, driveShare)) {
+        const std::uint64_t sentBefore = RequestsSent();
+        const bool downloaded = Download(ha, id, driveShare);
+        // A drive that no command reached is not judged by the library's fault.
+        if (RequestBlocksExhausted() && RequestsSent() == sentBefore) {
+            form.SetCaption(ui::kJudgeLabels[s], "");
+            StopForKeptRequests();
+            return Outcome::Stopped;
+        }
+        if (!downloaded) {
             MarkFailOrNo();
             WriteMicrocodeLog();
         } else {
             MarkPass();
             WriteMicrocodeLog();
             SetProgress(ControlId::TBar, 1000);
+        }
+        if (RequestBlocksExhausted()) {
+            StopForKeptRequests();
+            return Outcome::Stopped;
         }
     }
 

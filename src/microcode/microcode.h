@@ -20,7 +20,8 @@ int WriteMicrocodeLog();
 class MicroCodethread {
 public:
     // Starts the worker at once; nobody keeps or waits for it. A worker that
-    // could not write a drive test log stays parked until the program ends.
+    // could not write a drive test log, or that the library left without a
+    // request block, stays parked until the program ends.
     static void Start();
 
     enum class Outcome { Finished, Stopped };

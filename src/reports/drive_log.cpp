@@ -7,6 +7,7 @@
 
 #include "discovery/drive_table.h"
 #include "reports/smart_data_page.h"
+#include "transport/commands.h"
 #include "ui/window_model.h"
 
 namespace tamro {
@@ -353,6 +354,8 @@ int WriteDriveLog() {
     if (flags & kFlagFail) WriteFail(f, s);
     if (flags & kFlagPass) WritePass(f, s);
     if (flags & kFlagNoJudge) WriteNoJudge(f, s);
+    if (FactoryResetOwed(static_cast<std::uint8_t>(s.hostAdapter & 0x0F), static_cast<std::uint8_t>(s.targetId & 0x0F)))
+        Put(f, "\r\n<<< Factory mode is still on: Factory ReSet(10) could not be sent. >>>\r\n");
     logparts::WriteStopTime(f, s);
     std::fclose(f);
     return 0;

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "transport/request_block.h"
 
@@ -226,6 +227,25 @@ int ExecScsiCmdSpecialWrite(const char* label, RequestBlock& request) {
 }
 int ExecScsiCmdProbe(RequestBlock& request) { return Execute(Variant::Probe, "", request); }
 
+namespace {
+
+// A library may set the event a moment before it writes SRB_Status. A signal
+// that finds its block pending gets this long a look again before it is taken
+// for a stale one; a completion that signalled in order never comes here.
+constexpr std::chrono::microseconds kStatusRecheck{2000};
+
+bool LeavesPendingSoon(const SRB_ExecSCSICmd& srb) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + kStatusRecheck;
+    do {
+        if (RequestStatus(srb) != SS_PENDING) return true;
+        std::this_thread::yield();
+    } while (Clock::now() < until);
+    return RequestStatus(srb) != SS_PENDING;
+}
+
+}  // namespace
+
 platform::WaitResult AwaitCompletion(platform::CompletionEvent& event, const SRB_ExecSCSICmd& srb,
                                      std::uint32_t timeoutMs) {
     using Clock = std::chrono::steady_clock;
@@ -233,6 +253,7 @@ platform::WaitResult AwaitCompletion(platform::CompletionEvent& event, const SRB
     for (;;) {
         const platform::WaitResult result = event.Wait(timeoutMs);
         if (result != platform::WaitResult::Signalled || RequestStatus(srb) != SS_PENDING) return result;
+        if (LeavesPendingSoon(srb)) return result;
         const Clock::duration left = deadline - Clock::now();
         if (left <= Clock::duration::zero()) return platform::WaitResult::TimedOut;
         // Rounded up: the wait must not end before its time.

@@ -105,8 +105,9 @@ int ExecScsiCmdSpecialWrite(const char* label, RequestBlock& request);
 int ExecScsiCmdProbe(RequestBlock& request);
 
 // Waits on the completion event until this block has left SS_PENDING, at
-// most timeoutMs. A signal that finds the block still pending was left by an
-// earlier request finishing late: it is taken and the wait goes on.
+// most timeoutMs. A signal that finds the block still pending, and still so a
+// moment later, was left by an earlier request finishing late: it is taken
+// and the wait goes on.
 platform::WaitResult AwaitCompletion(platform::CompletionEvent& event, const SRB_ExecSCSICmd& srb,
                                      std::uint32_t timeoutMs);
 

@@ -72,11 +72,14 @@ int Refuse(const char* label, const char* format) {
 // Sends the request and re-issues it while the drive answers unit attention
 // (ASC 29h), up to a bound; the probe gives up as a plain CHECK CONDITION,
 // since it never writes the slot. Data reaches the caller's buffer only from
-// a block that the library has finished with.
-int Send(Step step, const char* label, const Request& r) {
+// a block that the library has finished with. `sent` says whether the
+// request reached the library at all.
+int Send(Step step, const char* label, const Request& r, bool* sent = nullptr) {
+    if (sent != nullptr) *sent = false;
     if (r.dir != Dir::None && r.length > kTransferCapacity) return Refuse(label, "Error: %s: Invalid Length.");
     RequestBlock request;
     if (!request) return Refuse(label, "Error: %s: Not sent, no free request block.");
+    if (sent != nullptr) *sent = true;
     int result = 0;
     for (int reissues = 0;; ++reissues) {
         Fill(r, request);
@@ -142,8 +145,11 @@ constexpr char kFactoryOnLabel[] = "Factory Set(10)";
 constexpr char kFactoryOffLabel[] = "Factory ReSet(10)";
 
 // What the stop at exit needs to know: the commands in flight and the drives
-// whose factory mode was switched on and not yet off.
+// whose factory mode was switched on and not yet off. A switch-off that found
+// no request block is owed: it goes out before the next command that can be
+// sent.
 enum class Factory : std::uint8_t { None, On, Off };
+using Address = std::pair<std::uint8_t, std::uint8_t>;
 
 struct Traffic {
     std::mutex mutex;
@@ -151,7 +157,8 @@ struct Traffic {
     bool stopRequested = false;
     int inFlight = 0;
     int stopped = 0;
-    std::set<std::pair<std::uint8_t, std::uint8_t>> factoryOn;
+    std::set<Address> factoryOn;
+    std::set<Address> resetOwed;
 
     bool SettledLocked() const { return inFlight == 0 && factoryOn.empty(); }
 };
@@ -159,6 +166,23 @@ struct Traffic {
 Traffic& traffic() {
     static Traffic t;
     return t;
+}
+
+// The owed switch-offs, on the caller's thread; they write nothing into the
+// current slot, which may be another drive's.
+void SendOwedResets(std::unique_lock<std::mutex>& lock) {
+    Traffic& t = traffic();
+    const std::set<Address> owed = t.resetOwed;
+    lock.unlock();
+    for (const auto& [ha, id] : owed) {
+        bool sent = false;
+        Send(ProbeStep, nullptr, FactoryRequest(ha, id, 0), &sent);
+        if (!sent) continue;
+        std::lock_guard relock(t.mutex);
+        t.resetOwed.erase({ha, id});
+        t.factoryOn.erase({ha, id});
+    }
+    lock.lock();
 }
 
 // The thread that meets the stop request closes the factory mode it left
@@ -183,13 +207,23 @@ int Issue(Step step, const char* label, const Request& r, Factory factory = Fact
         std::unique_lock lock(t.mutex);
         if (t.stopRequested) StopHere(std::move(lock));
         ++t.inFlight;
+        if (!t.resetOwed.empty()) SendOwedResets(lock);
         // Counted before it is sent: a switch-on that fails may still have
         // reached the drive, and a spare ReSet does no harm.
         if (factory == Factory::On) t.factoryOn.insert({r.ha, r.id});
     }
-    const int result = Send(step, label, r);
+    bool sent = false;
+    const int result = Send(step, label, r, &sent);
     std::lock_guard lock(t.mutex);
-    if (factory == Factory::Off) t.factoryOn.erase({r.ha, r.id});
+    if (factory == Factory::On && !sent && !t.resetOwed.contains({r.ha, r.id})) t.factoryOn.erase({r.ha, r.id});
+    if (factory == Factory::Off) {
+        if (sent) {
+            t.factoryOn.erase({r.ha, r.id});
+            t.resetOwed.erase({r.ha, r.id});
+        } else if (t.factoryOn.contains({r.ha, r.id})) {
+            t.resetOwed.insert({r.ha, r.id});
+        }
+    }
     --t.inFlight;
     if (t.SettledLocked()) t.settled.notify_all();
     return result;
@@ -316,6 +350,15 @@ bool WaitForCommandsToSettle(std::chrono::milliseconds bound) {
     Traffic& t = traffic();
     std::unique_lock lock(t.mutex);
     return t.settled.wait_for(lock, bound, [&t] { return t.SettledLocked(); });
+}
+
+bool RequestBlocksExhausted() { return RequestPoolExhausted(); }
+
+std::uint64_t RequestsSent() { return RequestBlocksLent(); }
+
+bool FactoryResetOwed(std::uint8_t ha, std::uint8_t id) {
+    std::lock_guard lock(traffic().mutex);
+    return traffic().resetOwed.contains({ha, id});
 }
 
 namespace testing {

@@ -61,6 +61,21 @@ bool StopRequested();
 // at most `bound`. True when that was reached.
 bool WaitForCommandsToSettle(std::chrono::milliseconds bound);
 
+// True once a command found every request block held by the library, even
+// after it was asked to abort them: from then on commands are refused
+// ("Not sent, no free request block."), and only a restart helps.
+bool RequestBlocksExhausted();
+inline constexpr char kRequestBlocksExhaustedText[] =
+    "The ASPI library keeps requests it does not give back. Please restart the program.";
+
+// Requests handed to the library so far: two readings tell whether anything
+// reached a drive in between.
+std::uint64_t RequestsSent();
+
+// Whether the switch-off of the drive's factory mode could not be sent for
+// want of a request block and is still owed.
+bool FactoryResetOwed(std::uint8_t ha, std::uint8_t id);
+
 namespace testing {
 // Lets commands through again; threads already stopped stay stopped.
 void ClearStopRequest();

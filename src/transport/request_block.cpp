@@ -11,6 +11,9 @@ enum class Use : std::uint8_t { Free, Lent, Quarantined };
 struct PooledRequest {
     SRB_ExecSCSICmd srb;
     std::atomic<Use> use{Use::Free};
+    // When the block may be taken again, in releases of the pool: the least
+    // recently released free block is taken first.
+    std::atomic<std::uint64_t> readyAt{0};
     alignas(64) std::uint8_t data[kTransferCapacity];
 };
 
@@ -20,13 +23,52 @@ namespace {
 // program gave up waiting for it.
 PooledRequest pool[kRequestBlocks];
 
+std::atomic<std::uint64_t> releases{0};
+std::atomic<std::size_t> quarantined{0};
+std::atomic<std::uint64_t> lent{0};
+std::atomic<bool> exhausted{false};
+
+// A block whose request was given up waits this many releases behind the
+// others: a library that completes that request once more (after a
+// successful abort, against its word) then finds it idle.
+constexpr std::uint64_t kGivenUpPenalty = std::uint64_t{1} << 20;
+
+void Release(PooledRequest& e, bool givenUp) {
+    const std::uint64_t now = releases.fetch_add(1, std::memory_order_relaxed);
+    e.readyAt.store(now + (givenUp ? kGivenUpPenalty : 0), std::memory_order_relaxed);
+}
+
+// Quarantined blocks whose request has left SS_PENDING are the library's no
+// more. Looked at only while there are any.
+void Reclaim() {
+    if (quarantined.load(std::memory_order_acquire) == 0) return;
+    for (PooledRequest& e : pool) {
+        if (e.use.load(std::memory_order_acquire) != Use::Quarantined || RequestStatus(e.srb) == SS_PENDING) continue;
+        Use expected = Use::Quarantined;
+        if (e.use.compare_exchange_strong(expected, Use::Free, std::memory_order_acq_rel))
+            quarantined.fetch_sub(1, std::memory_order_release);
+    }
+}
+
 }  // namespace
 
 RequestBlock::RequestBlock() : entry_(nullptr) {
-    for (PooledRequest& e : pool) {
+    Reclaim();
+    for (;;) {
+        PooledRequest* best = nullptr;
+        for (PooledRequest& e : pool) {
+            if (e.use.load(std::memory_order_relaxed) != Use::Free) continue;
+            if (best == nullptr || e.readyAt.load(std::memory_order_relaxed) < best->readyAt.load(std::memory_order_relaxed))
+                best = &e;
+        }
+        if (best == nullptr) {
+            exhausted.store(true, std::memory_order_relaxed);
+            return;
+        }
         Use expected = Use::Free;
-        if (e.use.compare_exchange_strong(expected, Use::Lent, std::memory_order_acquire)) {
-            entry_ = &e;
+        if (best->use.compare_exchange_strong(expected, Use::Lent, std::memory_order_acquire)) {
+            entry_ = best;
+            lent.fetch_add(1, std::memory_order_relaxed);
             return;
         }
     }
@@ -34,8 +76,15 @@ RequestBlock::RequestBlock() : entry_(nullptr) {
 
 RequestBlock::~RequestBlock() {
     if (entry_ == nullptr) return;
-    if (HeldByLibrary()) AbortRequest(entry_->srb);
-    entry_->use.store(HeldByLibrary() ? Use::Quarantined : Use::Free, std::memory_order_release);
+    const bool givenUp = HeldByLibrary();
+    if (givenUp) AbortRequest(entry_->srb);
+    Release(*entry_, givenUp);
+    if (HeldByLibrary()) {
+        quarantined.fetch_add(1, std::memory_order_release);
+        entry_->use.store(Use::Quarantined, std::memory_order_release);
+    } else {
+        entry_->use.store(Use::Free, std::memory_order_release);
+    }
 }
 
 SRB_ExecSCSICmd& RequestBlock::Srb() { return entry_->srb; }
@@ -50,6 +99,10 @@ std::uint32_t RequestBlock::Send(SendASPI32CommandFn send) {
 
 bool RequestBlock::HeldByLibrary() const { return accepted_ && RequestStatus(entry_->srb) == SS_PENDING; }
 
+bool RequestPoolExhausted() { return exhausted.load(std::memory_order_relaxed); }
+
+std::uint64_t RequestBlocksLent() { return lent.load(std::memory_order_relaxed); }
+
 std::uint8_t RequestStatus(const SRB_ExecSCSICmd& srb) {
     // The library writes the status last, from its own thread.
     return std::atomic_ref<std::uint8_t>(const_cast<std::uint8_t&>(srb.SRB_Status)).load(std::memory_order_acquire);
@@ -58,16 +111,17 @@ std::uint8_t RequestStatus(const SRB_ExecSCSICmd& srb) {
 namespace testing {
 
 std::size_t QuarantinedRequestBlocks() {
-    std::size_t quarantined = 0;
-    for (const PooledRequest& e : pool) quarantined += e.use.load() == Use::Quarantined ? 1 : 0;
-    return quarantined;
+    std::size_t count = 0;
+    for (const PooledRequest& e : pool) count += e.use.load() == Use::Quarantined ? 1 : 0;
+    return count;
 }
 
 void ReturnQuarantinedRequestBlocks() {
     for (PooledRequest& e : pool) {
         Use expected = Use::Quarantined;
-        e.use.compare_exchange_strong(expected, Use::Free);
+        if (e.use.compare_exchange_strong(expected, Use::Free)) quarantined.fetch_sub(1);
     }
+    exhausted.store(false);
 }
 
 }  // namespace testing

@@ -3,9 +3,11 @@
 // A library holds a request from SendASPI32Command until the block leaves
 // SS_PENDING, and may finish it long after the program stopped waiting for
 // it. So no block or buffer it is given lives on a caller's stack or heap:
-// both come from a small static pool, command data is copied in and out,
-// and a block that the library keeps even when asked to abort it is never
-// used again.
+// both come from a small static pool, and command data is copied in and out.
+// A block that the library keeps even when asked to abort it is quarantined
+// until the library lets go of it; a block whose request was given up is
+// taken again only when no other is free, so that a library that completes
+// such a request once more writes into an idle block.
 #pragma once
 
 #include <cstddef>
@@ -23,11 +25,12 @@ struct PooledRequest;
 // One block of the pool with its data buffer, for the time of one command.
 class RequestBlock {
 public:
-    // Takes a free block; none when every block is quarantined.
+    // Takes a free block, the next in rotation; none when the library holds
+    // every block. Quarantined blocks the library has let go of come back.
     RequestBlock();
     // Gives the block back. One that the library still holds is first asked
     // to abort and given a short while; if the library keeps it even then,
-    // the block stays out of use for good.
+    // the block is quarantined.
     ~RequestBlock();
     RequestBlock(const RequestBlock&) = delete;
     RequestBlock& operator=(const RequestBlock&) = delete;
@@ -46,13 +49,19 @@ private:
     bool accepted_ = false;
 };
 
+// Set for good once a block was wanted and the library held every one.
+bool RequestPoolExhausted();
+// Blocks lent so far.
+std::uint64_t RequestBlocksLent();
+
 // SRB_Status as the library last wrote it.
 std::uint8_t RequestStatus(const SRB_ExecSCSICmd& srb);
 
 namespace testing {
 std::size_t QuarantinedRequestBlocks();
-// Puts quarantined blocks back into use; only once the library can no longer
-// write them (the simulated bus forgets what it holds when it is cleared).
+// Puts quarantined blocks back into use and forgets that the pool ran dry;
+// only once the library can no longer write them (the simulated bus forgets
+// what it holds when it is cleared).
 void ReturnQuarantinedRequestBlocks();
 }  // namespace testing
 

@@ -5,10 +5,12 @@
 // controls (NewTEST, Scan), and a worker that ends at once must not have
 // them disabled again after it.
 #include "diagnostics/run_driver.h"
+#include "diagnostics/worker_end.h"
 #include "discovery/drive_table.h"
 #include "discovery/scan.h"
 #include "discovery/slot_display.h"
 #include "microcode/microcode.h"
+#include "transport/commands.h"
 #include "ui/main_window.h"
 #include "ui/window_model.h"
 
@@ -148,8 +150,12 @@ void Button8Click() {
 void Button9Click() {
     WindowModel& form = Form();
     // On this thread, to its end; a failure is not shown, the rows show what
-    // the scan left.
-    ScanBuses();
+    // the scan left. A library that keeps every request is the exception:
+    // the rows would show an empty bus.
+    if (ScanBuses() == -1 && RequestBlocksExhausted()) {
+        StopForKeptRequests();
+        return;
+    }
     ShowSlots();
     form.SetCaption(ControlId::DCONF, " ");
     form.Enable(ControlId::DL);

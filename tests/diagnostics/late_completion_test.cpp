@@ -53,7 +53,7 @@ TEST_F(LateRequest, AReadOfTheErrorHitCheck) {
     SecondDriveStartsSlowly(0x37);
     EXPECT_EQ(Runthread::Execute(), Runthread::Outcome::Finished);
     EXPECT_STREQ(DriveTable[0].retest[0].message, "Error: Read(10): Event Timeout.");
-    EXPECT_EQ(testing::QuarantinedRequestBlocks(), 1u);
+    EXPECT_EQ(testing::QuarantinedRequestBlocks(), 0u);  // finished late, back in use
     ExpectSecondDrivePassed();
 }
 
@@ -78,6 +78,77 @@ TEST_F(LateRequest, AnInquiryOfTheScan) {
     EXPECT_EQ(std::memcmp(s.inquiryData + 8, "HALCYON", 7), 0);
     EXPECT_STREQ(s.serialNumber, "LATE0001");
     EXPECT_EQ(s.blockSize, 512);
+}
+
+// Four requests of the first drive end 400 ms after their wait gave up, the
+// library refusing to abort them: the blocks come back once it lets go.
+TEST_F(LateRequest, FourThatTheLibraryKeepsLeaveTheNeighbourAndTheNextScanWhole) {
+    testing::SetAspiWaits({kWaitMs, kWaitMs, kWaitMs, 5});
+    ScanAndShow();
+    // The first Mode Sense, then the whole stop: Factory Set, Stop Unit,
+    // Factory ReSet.
+    CompleteLate(0x1A, kWaitMs + 400);
+    CompleteLate(0x1B, kWaitMs + 400);
+    SimFault factory = NextFault(0xF0);
+    factory.skip = 2;
+    factory.times = 2;
+    factory.complete_after_ms = kWaitMs + 400;
+    factory.abort_fails = 1;
+    ASSERT_EQ(sim_add_fault(0, 0, &factory), 0);
+    EXPECT_EQ(Runthread::Execute(), Runthread::Outcome::Finished);
+    EXPECT_STREQ(DriveTable[0].lastError, "Error: Mode Sense: Event Timeout.");
+    EXPECT_EQ(ui::Form().Caption(ControlId::J0), "FAIL");
+    ExpectSecondDrivePassed();
+
+    ASSERT_EQ(ScanBuses(), 0);
+    EXPECT_EQ(driveCount, 2);
+    EXPECT_STREQ(DriveTable[0].serialNumber, "LATE0000");
+    EXPECT_STREQ(DriveTable[1].serialNumber, "LATE0001");
+}
+
+// The first drive answers nothing from its GetHsp(10) on, and the library
+// keeps every request: the run stops with the alarm once no block is left.
+TEST_F(LateRequest, ADriveThatHangsForGoodStopsTheWorkVisibly) {
+    testing::SetAspiWaits({50, 50, 50, 5});
+    ScanAndShow();
+    SimFault hang;
+    sim_fault_init(&hang);
+    hang.skip = 3;  // both defect lists and the Factory Set pass
+    hang.never_complete = 1;
+    hang.abort_fails = 1;
+    ASSERT_EQ(sim_add_fault(0, 0, &hang), 0);
+    EXPECT_EQ(Runthread::Execute(), Runthread::Outcome::Stopped);
+
+    ui::WindowModel& form = ui::Form();
+    EXPECT_TRUE(form.IsVisible(ControlId::ALARM));
+    EXPECT_TRUE(form.IsEnabled(ControlId::OK));
+    EXPECT_EQ(form.Caption(ControlId::error), kRequestBlocksExhaustedText);
+    EXPECT_EQ(form.Caption(ControlId::J0), "FAIL");
+    EXPECT_TRUE(Has(Log("LATE0000"), "<<< Factory mode is still on: Factory ReSet(10) could not be sent. >>>"));
+    EXPECT_EQ(form.Caption(ControlId::J1), "");
+    EXPECT_FALSE(fs::exists("LATE0001.log"));
+    EXPECT_FALSE(Sent(1, 0x37));
+
+    ui::Form().Reset();
+    EXPECT_EQ(ScanBuses(), -1);
+    EXPECT_EQ(form.Caption(ControlId::error), kRequestBlocksExhaustedText);
+}
+
+// The library took the last free block with the first drive's last command:
+// the next drive's first command finds none and the drive stays unjudged.
+TEST_F(LateRequest, ADriveThatNoCommandReachedIsNotJudged) {
+    testing::SetAspiWaits({20, 20, 20, 5});
+    ScanAndShow();
+    ui::Form().SetChecked(kBoxes[0], false);
+    for (std::size_t i = 0; i < kRequestBlocks; ++i) {
+        CompleteLate(0x01, 60000);
+        Rezero6(0, 0);
+    }
+    ASSERT_FALSE(RequestBlocksExhausted());
+    EXPECT_EQ(Runthread::Execute(), Runthread::Outcome::Stopped);
+    EXPECT_EQ(ui::Form().Caption(ControlId::J1), "");
+    EXPECT_FALSE(fs::exists("LATE0001.log"));
+    EXPECT_EQ(ui::Form().Caption(ControlId::error), kRequestBlocksExhaustedText);
 }
 
 }  // namespace
