@@ -11,9 +11,8 @@ enum class Use : std::uint8_t { Free, Lent, Quarantined };
 struct PooledRequest {
     SRB_ExecSCSICmd srb;
     std::atomic<Use> use{Use::Free};
-    // When the block may be taken again, in releases of the pool: the least
-    // recently released free block is taken first.
-    std::atomic<std::uint64_t> readyAt{0};
+    // The free block of the highest rank is taken first (see Release).
+    std::atomic<std::int64_t> rank{0};
     alignas(64) std::uint8_t data[kTransferCapacity];
 };
 
@@ -23,19 +22,19 @@ namespace {
 // program gave up waiting for it.
 PooledRequest pool[kRequestBlocks];
 
-std::atomic<std::uint64_t> releases{0};
+std::atomic<std::int64_t> releases{0};
 std::atomic<std::size_t> quarantined{0};
 std::atomic<std::uint64_t> lent{0};
 std::atomic<bool> exhausted{false};
 
-// A block whose request was given up waits this many releases behind the
-// others: a library that completes that request once more (after a
-// successful abort, against its word) then finds it idle.
-constexpr std::uint64_t kGivenUpPenalty = std::uint64_t{1} << 20;
-
+// The block released last is taken first, its buffer still in the cache. A
+// block whose request was given up ranks below every other, the one given up
+// longest ago first: a library that completes that request once more (after
+// a successful abort, against its word) then finds it idle.
 void Release(PooledRequest& e, bool givenUp) {
-    const std::uint64_t now = releases.fetch_add(1, std::memory_order_relaxed);
-    e.readyAt.store(now + (givenUp ? kGivenUpPenalty : 0), std::memory_order_relaxed);
+    constexpr std::int64_t kGivenUp = std::int64_t{1} << 62;
+    const std::int64_t now = releases.fetch_add(1, std::memory_order_relaxed) + 1;
+    e.rank.store(givenUp ? -kGivenUp + (kGivenUp / 2 - now) : now, std::memory_order_relaxed);
 }
 
 // Quarantined blocks whose request has left SS_PENDING are the library's no
@@ -58,7 +57,7 @@ RequestBlock::RequestBlock() : entry_(nullptr) {
         PooledRequest* best = nullptr;
         for (PooledRequest& e : pool) {
             if (e.use.load(std::memory_order_relaxed) != Use::Free) continue;
-            if (best == nullptr || e.readyAt.load(std::memory_order_relaxed) < best->readyAt.load(std::memory_order_relaxed))
+            if (best == nullptr || e.rank.load(std::memory_order_relaxed) > best->rank.load(std::memory_order_relaxed))
                 best = &e;
         }
         if (best == nullptr) {
