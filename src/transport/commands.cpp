@@ -1,5 +1,6 @@
 #include "transport/commands.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -160,7 +161,13 @@ struct Traffic {
     std::set<Address> factoryOn;
     std::set<Address> resetOwed;
 
-    bool SettledLocked() const { return inFlight == 0 && factoryOn.empty(); }
+    // A switch-off owed while the library keeps every block cannot be sent
+    // by anyone: the exit does not wait for it.
+    bool SettledLocked() const {
+        const bool unsendable = RequestPoolExhausted() && std::includes(resetOwed.begin(), resetOwed.end(),
+                                                                        factoryOn.begin(), factoryOn.end());
+        return inFlight == 0 && (factoryOn.empty() || unsendable);
+    }
 };
 
 Traffic& traffic() {

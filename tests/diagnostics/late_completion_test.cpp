@@ -125,6 +125,7 @@ TEST_F(LateRequest, ADriveThatHangsForGoodStopsTheWorkVisibly) {
     EXPECT_EQ(form.Caption(ControlId::error), kRequestBlocksExhaustedText);
     EXPECT_EQ(form.Caption(ControlId::J0), "FAIL");
     EXPECT_TRUE(Has(Log("LATE0000"), "<<< Factory mode is still on: Factory ReSet(10) could not be sent. >>>"));
+    EXPECT_TRUE(WaitForCommandsToSettle(std::chrono::milliseconds(0)));  // the exit waits for nothing
     EXPECT_EQ(form.Caption(ControlId::J1), "");
     EXPECT_FALSE(fs::exists("LATE0001.log"));
     EXPECT_FALSE(Sent(1, 0x37));
