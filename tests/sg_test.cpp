@@ -465,6 +465,45 @@ TEST(SgDriverThread, ReadsCompletionsBackAndLosesWhatAVanishedDeviceHeld) {
     EXPECT_EQ(after.SRB_HaStat, HASTAT_SEL_TO);
 }
 
+// A request the kernel returns while the caller still waits on its node is
+// finished in the call, with no event; one it keeps past the caller's bound is
+// left to the completion thread; what comes back for an earlier request during
+// a caller's wait is delivered with that request's event.
+TEST(SgDriverThread, TheCallerFinishesWhatComesBackWithinItsBound) {
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+    ASSERT_EQ(fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+    // The device keeps the first request until the second arrives, then
+    // returns both.
+    std::thread device([&] {
+        sg_io_hdr_t first, second;
+        if (recv(ends[1], &first, sizeof first, 0) != static_cast<ssize_t>(sizeof first)) return;
+        if (recv(ends[1], &second, sizeof second, 0) != static_cast<ssize_t>(sizeof second)) return;
+        for (sg_io_hdr_t* io : {&first, &second}) {
+            std::memset(io->dxferp, io == &first ? 0x11 : 0x22, io->dxfer_len);
+            io->status = STATUS_GOOD;
+            send(ends[1], io, sizeof *io, 0);
+        }
+    });
+    Library library({Adapter{0, "fake", {{1, Target{"/dev/sg7", 0}}}, 8}},
+                    std::make_unique<SgDriver>([&](const std::string&) { return ends[0]; },
+                                               std::chrono::milliseconds(300)));
+    auto event = tamro::platform::CreateCompletionEvent();
+    std::uint8_t firstData[512] = {}, secondData[512] = {};
+    SRB_ExecSCSICmd first = ReadBlock(firstData, event->Handle());
+    SRB_ExecSCSICmd second = ReadBlock(secondData, event->Handle());
+
+    EXPECT_EQ(library.Send(&first), SS_PENDING);
+    EXPECT_EQ(library.Send(&second), SS_COMP);
+    EXPECT_EQ(secondData[0], 0x22);
+    EXPECT_EQ(event->Wait(5000), tamro::platform::WaitResult::Signalled);  // the first one's
+    EXPECT_EQ(first.SRB_Status, SS_COMP);
+    EXPECT_EQ(firstData[0], 0x11);
+    EXPECT_EQ(event->Wait(0), tamro::platform::WaitResult::TimedOut);
+    device.join();
+    close(ends[1]);
+}
+
 // Against the machine's own devices, through the built library.
 TEST(RealDevice, InquiryOfEveryDisk) {
     std::error_code ec;

@@ -189,13 +189,14 @@ std::uint32_t Library::DevType(SRB_GDEVBlock& srb) const {
 }
 
 std::uint32_t Library::Execute(SRB_ExecSCSICmd& srb) {
+    std::unique_lock<std::mutex> lock(mutex_);
     const Adapter* a = Find(srb.SRB_HaId);
     if (a == nullptr) return srb.SRB_Status = SS_INVALID_HA;
     srb.SRB_HaStat = HASTAT_OK;
     srb.SRB_TargStat = kNoStatus;
     const auto t = a->targets.find(srb.SRB_Target);
     if (srb.SRB_Lun != 0 || t == a->targets.end()) return srb.SRB_Status = ApplyError(srb, ENODEV);
-    if (driver_) return Submit(srb, t->second.node);
+    if (driver_) return Submit(lock, srb, t->second.node);
     sg_io_hdr_t io;
     std::uint8_t sense[kSenseLength] = {};
     std::uint8_t refusal = SS_INVALID_SRB;
@@ -204,7 +205,9 @@ std::uint32_t Library::Execute(SRB_ExecSCSICmd& srb) {
     return srb.SRB_Status = result < 0 ? ApplyError(srb, -result) : ApplyResult(srb, io, sense);
 }
 
-std::uint32_t Library::Submit(SRB_ExecSCSICmd& srb, const std::string& node) {
+// The driver is called without the lock: while the caller waits for its own
+// request, the completion thread may finish others.
+std::uint32_t Library::Submit(std::unique_lock<std::mutex>& lock, SRB_ExecSCSICmd& srb, const std::string& node) {
     std::unique_ptr<Held> held;
     if (spare_.empty()) {
         held = std::make_unique<Held>();
@@ -220,16 +223,23 @@ std::uint32_t Library::Submit(SRB_ExecSCSICmd& srb, const std::string& node) {
     std::memset(held->sense, 0, sizeof held->sense);
     held->srb = &srb;
     held->io.usr_ptr = held.get();
-    // Pending before the driver has it: the completion may come at once, and
-    // waits for this lock to fill the block in.
+    // Pending and held before the driver has it: the completion may come at
+    // once, and finds the block.
     srb.SRB_Status = SS_PENDING;
-    const int result = driver_->Submit(node, held->io);
-    if (result < 0) {
-        spare_.push_back(std::move(held));
-        return srb.SRB_Status = ApplyError(srb, -result);
-    }
+    Held* const request = held.get();
     held_.push_back(std::move(held));
-    return SS_PENDING;
+    const std::string path = node;  // adapters_ may be refreshed meanwhile
+    lock.unlock();
+    sg_io_hdr_t finished{};
+    const int result = driver_->SubmitAndAwait(path, request->io, finished);
+    lock.lock();
+    if (result == 0) return SS_PENDING;
+    const auto it = std::find_if(held_.begin(), held_.end(), [&](const auto& h) { return h.get() == request; });
+    spare_.push_back(std::move(*it));
+    held_.erase(it);
+    const std::uint8_t status = result < 0 ? ApplyError(srb, -result) : ApplyResult(srb, finished, request->sense);
+    std::atomic_ref<std::uint8_t>(srb.SRB_Status).store(status, std::memory_order_release);
+    return status;
 }
 
 std::uint32_t Library::Abort(SRB_Abort& srb) {
@@ -272,12 +282,12 @@ void Library::Complete(const sg_io_hdr_t& io, int error) {
 
 std::uint32_t Library::Send(void* request) {
     if (request == nullptr) return SS_INVALID_SRB;
-    std::lock_guard<std::mutex> lock(mutex_);
     auto* header = static_cast<SRB_Header*>(request);
+    if (header->SRB_Cmd == SC_EXEC_SCSI_CMD) return Execute(*static_cast<SRB_ExecSCSICmd*>(request));
+    std::lock_guard<std::mutex> lock(mutex_);
     switch (header->SRB_Cmd) {
         case SC_HA_INQUIRY: return HaInquiry(*static_cast<SRB_HAInquiry*>(request));
         case SC_GET_DEV_TYPE: return DevType(*static_cast<SRB_GDEVBlock*>(request));
-        case SC_EXEC_SCSI_CMD: return Execute(*static_cast<SRB_ExecSCSICmd*>(request));
         case SC_ABORT_SRB: return Abort(*static_cast<SRB_Abort*>(request));
         default: return header->SRB_Status = SS_INVALID_SRB;
     }

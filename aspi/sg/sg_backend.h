@@ -75,6 +75,14 @@ public:
     // then it never completes. The buffers io points to stay valid until
     // the request completes.
     virtual int Submit(const std::string& node, const sg_io_hdr_t& io) = 0;
+    // Submit, then wait for the request on the caller's thread for a short
+    // bound: 1 when it came back within it (the finished header in
+    // `finished`, and the completion is not called for it), 0 when it is left
+    // to the completion, -errno as Submit.
+    virtual int SubmitAndAwait(const std::string& node, const sg_io_hdr_t& io, sg_io_hdr_t& finished) {
+        (void)finished;
+        return Submit(node, io);
+    }
 };
 
 class Library {
@@ -82,9 +90,11 @@ public:
     // Every request is carried out inside Send through ioctl and its block is
     // finished when Send returns.
     Library(std::vector<Adapter> adapters, Ioctl ioctl);
-    // Every request that the driver takes is answered SS_PENDING; its block is
-    // filled in when the driver returns it (SRB_Status last) and the event in
-    // SRB_PostProc is signalled.
+    // A request that the driver returns while Send still waits for it is
+    // finished there and answered with its status, no event signalled; any
+    // other that the driver takes is answered SS_PENDING, its block filled in
+    // when the driver returns it (SRB_Status last) and the event in
+    // SRB_PostProc signalled.
     Library(std::vector<Adapter> adapters, std::unique_ptr<Driver> driver);
     ~Library();
 
@@ -106,7 +116,7 @@ private:
     std::uint32_t HaInquiry(SRB_HAInquiry& srb) const;
     std::uint32_t DevType(SRB_GDEVBlock& srb) const;
     std::uint32_t Execute(SRB_ExecSCSICmd& srb);
-    std::uint32_t Submit(SRB_ExecSCSICmd& srb, const std::string& node);
+    std::uint32_t Submit(std::unique_lock<std::mutex>& lock, SRB_ExecSCSICmd& srb, const std::string& node);
     std::uint32_t Abort(SRB_Abort& srb);
     void Complete(const sg_io_hdr_t& io, int error);
     const Adapter* Find(std::uint8_t ha) const;

@@ -23,7 +23,8 @@ int OpenSgNode(const std::string& node) {
     return fd < 0 ? -errno : fd;
 }
 
-SgDriver::SgDriver(OpenNode open) : open_(std::move(open)), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+SgDriver::SgDriver(OpenNode open, std::chrono::microseconds callerBound)
+    : open_(std::move(open)), callerBound_(callerBound), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 SgDriver::~SgDriver() {
     {
@@ -51,8 +52,23 @@ void SgDriver::Wake() {
 }
 
 int SgDriver::Submit(const std::string& path, const sg_io_hdr_t& io) {
+    Node* node = nullptr;
+    bool claimed = false;
+    return Hand(path, io, false, &node, &claimed);
+}
+
+int SgDriver::SubmitAndAwait(const std::string& path, const sg_io_hdr_t& io, sg_io_hdr_t& finished) {
+    Node* node = nullptr;
+    bool claimed = false;
+    const int handed = Hand(path, io, callerBound_.count() > 0, &node, &claimed);
+    if (handed < 0 || !claimed) return handed;
+    return AwaitOwn(*node, io.usr_ptr, finished) ? 1 : 0;
+}
+
+int SgDriver::Hand(const std::string& path, const sg_io_hdr_t& io, bool claim, Node** claimedNode, bool* claimed) {
     for (bool retry = true;; retry = false) {
         Node* node = nullptr;
+        bool wake = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (wake_ < 0) return -ENFILE;
@@ -63,13 +79,22 @@ int SgDriver::Submit(const std::string& path, const sg_io_hdr_t& io) {
             } else {
                 const int fd = open_(path);
                 if (fd < 0) return fd;
-                node = &*nodes_.insert(nodes_.end(), Node{path, fd, {}, false, false});
-                Wake();  // the completion thread polls it from now on
+                node = &*nodes_.insert(nodes_.end(), Node{path, fd, {}, false, false, false});
+            }
+            const bool polled = Polled(*node);
+            if (claim && !node->claimed) {
+                node->claimed = true;
+                *claimed = true;
+                *claimedNode = node;
             }
             // Listed before the kernel has it, and so kept open: its completion
             // may be read back before write() has returned.
             node->inFlight.push_back(io.usr_ptr);
+            // The completion thread polls only nodes that hold requests no
+            // caller waits for: tell it of one that now does.
+            wake = !polled && Polled(*node);
         }
+        if (wake) Wake();
         ssize_t written;
         while ((written = ::write(node->fd, &io, sizeof io)) < 0 && errno == EINTR) {
         }
@@ -78,6 +103,12 @@ int SgDriver::Submit(const std::string& path, const sg_io_hdr_t& io) {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto it = std::find(node->inFlight.begin(), node->inFlight.end(), io.usr_ptr);
         if (it != node->inFlight.end()) node->inFlight.erase(it);
+        if (*claimed) {
+            node->claimed = false;
+            *claimed = false;
+            *claimedNode = nullptr;
+            if (Polled(*node)) Wake();
+        }
         // A device that has gone: the next request opens its node afresh. A
         // descriptor whose queue is full of requests the kernel still holds
         // (each one given up by the program): a fresh descriptor has a queue
@@ -89,6 +120,53 @@ int SgDriver::Submit(const std::string& path, const sg_io_hdr_t& io) {
         }
         if (error != EDOM || !retry) return -error;
     }
+}
+
+bool SgDriver::AwaitOwn(Node& node, void* own, sg_io_hdr_t& finished) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + callerBound_;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+        if (left.count() <= 0) break;
+        const timespec bound{static_cast<time_t>(left.count() / 1000000000), static_cast<long>(left.count() % 1000000000)};
+        pollfd p{node.fd, POLLIN, 0};
+        const int ready = ::ppoll(&p, 1, &bound, nullptr);
+        if (ready < 0 && errno == EINTR) continue;
+        // Nothing yet, or a device that is leaving or a descriptor that has
+        // failed: the completion thread sorts those out.
+        if (ready <= 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;
+        sg_io_hdr_t back{};
+        const ssize_t got = ::read(node.fd, &back, sizeof back);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (got != static_cast<ssize_t>(sizeof back)) break;
+        bool mine = false;
+        bool wake = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const auto it = std::find(node.inFlight.begin(), node.inFlight.end(), back.usr_ptr);
+            if (it != node.inFlight.end()) node.inFlight.erase(it);
+            if (back.usr_ptr == own) {
+                // The node is not touched after this: with its last request
+                // back, the thread may close a retired one.
+                mine = true;
+                node.claimed = false;
+                wake = Polled(node) || node.retired;
+            }
+        }
+        if (mine) {
+            if (wake) Wake();
+            finished = back;
+            return true;
+        }
+        done_(back, 0);  // an earlier request that its caller gave up
+    }
+    {
+        // Ours is still in flight, so the node stays open until this is done.
+        std::lock_guard<std::mutex> lock(mutex_);
+        node.claimed = false;
+    }
+    Wake();
+    return false;
 }
 
 void SgDriver::Run() {
@@ -103,14 +181,14 @@ void SgDriver::Run() {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) return;
             for (auto it = nodes_.begin(); it != nodes_.end();) {
-                if (it->retired && it->inFlight.empty()) {
+                if (it->retired && it->inFlight.empty() && !it->claimed) {
                     ::close(it->fd);
                     it = nodes_.erase(it);
                     continue;
                 }
-                if (it->hungUp) {
+                if (it->hungUp && !it->claimed) {
                     hungUp.push_back(&*it);
-                } else {
+                } else if (Polled(*it)) {
                     polled.push_back(pollfd{it->fd, POLLIN, 0});
                     owners.push_back(&*it);
                 }
@@ -144,8 +222,9 @@ void SgDriver::Collect(Node& node, Reads reads) {
         {
             // A node whose requests have all been given up is never read
             // again: a read would copy into buffers that are no longer lent.
+            // One that a caller reads now is the caller's.
             std::lock_guard<std::mutex> lock(mutex_);
-            if (node.retired && node.inFlight.empty()) return;
+            if ((node.retired && node.inFlight.empty()) || node.claimed) return;
         }
         sg_io_hdr_t io{};
         const ssize_t got = ::read(node.fd, &io, sizeof io);

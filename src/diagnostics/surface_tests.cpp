@@ -282,6 +282,13 @@ std::size_t SurfaceBufferBytes(std::int32_t blockSize, bool largeTransfers) {
     return static_cast<std::size_t>(std::max<std::uint64_t>(kDataBufferBytes, largest));
 }
 
+int RunSequentialVerify(std::uint8_t hostAdapter, std::uint8_t targetId) {
+    DriveSlot& slot = CurrentDrive();
+    if (slot.lastLba == 0) return -1;
+    Run r{hostAdapter, targetId, slot, TestShare(TestMode::Extended, false), Form().Position(ControlId::PBar), {}};
+    return SequentialVerify(r);
+}
+
 int RunSurfaceTests(std::uint8_t hostAdapter, std::uint8_t targetId) {
     DriveSlot& slot = CurrentDrive();
     otherErrorLimit = 2;

@@ -15,6 +15,11 @@ namespace tamro {
 // runFlags. PBar must stand at the drive's start position.
 int RunSurfaceTests(std::uint8_t hostAdapter, std::uint8_t targetId);
 
+// The Sequential Verify of the Extended mode alone, over the whole drive in
+// currentSlot, with its progress and its error rules; for measurements of the
+// command path. 0, or -1 as RunSurfaceTests.
+int RunSequentialVerify(std::uint8_t hostAdapter, std::uint8_t targetId);
+
 enum class TestMode { Quick, Standard, Extended };
 
 // ExtTest ticked: Extended; else StdTest: Standard; else Quick.

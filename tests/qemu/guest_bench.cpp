@@ -1,25 +1,31 @@
 // Inside the QEMU guest: the program's command path through the SCSI generic
-// library against sg3-utils doing the same commands on the same disk.
+// library beside it against sg3-utils doing the same commands on the same
+// disk, one round per call, so that each ratio compares runs made moments
+// apart.
 //
-//   guest_bench <host-adapter> <target> <sg-node> [benchmark options]
+//   guest_bench <host-adapter> <target> <sg-node> <round> <results-file>
 //
-// The program's side is the Random Seek Read's draw of 16-block READ(10)s
-// and the Sequential Verify's F000h-block VERIFY(10) chunks, sent through
-// the program's command functions; sg_dd reads the same number of 16-block
-// READ(10)s (in order: it has no random mode) and sg_verify verifies the
-// whole disk in the same chunks.
-#include <benchmark/benchmark.h>
-
+// A round: VERIFY(10)s of F000h blocks over the disk's start through the
+// program's command function, the same through the program's Sequential
+// Verify procedure, and sg_verify in the same chunks; then 4 000 READ(10)s
+// of 16 blocks at LBA 0 through the command function, and sg_read doing the
+// same (it reads from one offset over and over). One line is appended to the
+// results file: each time in milliseconds, the ratios, and the guest's
+// inter-processor interrupts (rescheduling and function calls) per command
+// of the Read(10) loop and of sg_read.
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "diagnostics/run_random.h"
+#include "diagnostics/surface_tests.h"
 #include "discovery/drive_table.h"
 #include "transport/aspi.h"
 #include "transport/commands.h"
@@ -29,10 +35,14 @@ extern char** environ;
 namespace {
 
 using namespace tamro;
+using Clock = std::chrono::steady_clock;
 
-constexpr int kReads = 10000;
+constexpr int kReads = 4000;
 constexpr std::uint16_t kReadBlocks = 16;
 constexpr std::uint32_t kVerifyChunk = 61440;
+// The verifies cover the disk's first 64 GiB (2 185 commands), so that a
+// round stays short in a guest under software emulation.
+constexpr std::uint32_t kVerifyExtent = 1u << 27;
 
 struct Disk {
     std::uint8_t ha = 0, id = 0;
@@ -51,6 +61,9 @@ bool Open() {
     disk.lastLba = static_cast<std::uint32_t>(capacity[0]) << 24 | capacity[1] << 16 | capacity[2] << 8 | capacity[3];
     disk.blockSize = static_cast<std::uint32_t>(capacity[4]) << 24 | capacity[5] << 16 | capacity[6] << 8 | capacity[7];
     buffer.assign(std::size_t{disk.blockSize} * kReadBlocks, 0);
+    disk.lastLba = std::min(disk.lastLba, kVerifyExtent - 1);
+    CurrentDrive().lastLba = disk.lastLba;
+    CurrentDrive().blockSize = static_cast<std::int32_t>(disk.blockSize);
     return disk.lastLba >= kReadBlocks;
 }
 
@@ -64,90 +77,92 @@ bool Spawn(const std::vector<std::string>& words) {
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-void ProgramRandomRead10(benchmark::State& state) {
-    for (auto _ : state) {
-        ResetRunRandom();
-        for (int i = 0; i < kReads; ++i) {
-            std::uint32_t lba = DrawRandomLba(disk.lastLba);
-            if (std::uint64_t{lba} + kReadBlocks > disk.lastLba) lba = disk.lastLba - (kReadBlocks - 1);
-            if (Read10(disk.ha, disk.id, lba, disk.blockSize, kReadBlocks, buffer.data()) != 0) {
-                state.SkipWithError(CurrentDrive().lastError);
-                return;
-            }
-        }
+// Milliseconds the work took, or a negative value when it failed.
+template <class Work>
+double Timed(const char* name, Work work) {
+    const Clock::time_point start = Clock::now();
+    if (!work()) {
+        std::fprintf(stderr, "%s failed: %s\n", name, CurrentDrive().lastError);
+        return -1;
     }
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-void ProgramSequentialRead10(benchmark::State& state) {
-    for (auto _ : state) {
-        for (int i = 0; i < kReads; ++i) {
-            if (Read10(disk.ha, disk.id, static_cast<std::uint32_t>(i) * kReadBlocks, disk.blockSize, kReadBlocks,
-                       buffer.data()) != 0) {
-                state.SkipWithError(CurrentDrive().lastError);
-                return;
-            }
-        }
+bool Verify10Loop() {
+    const std::uint64_t end = std::uint64_t{disk.lastLba} + 1;
+    for (std::uint64_t lba = 0; lba < end;) {
+        const auto n = static_cast<std::uint16_t>(std::min<std::uint64_t>(kVerifyChunk, end - lba));
+        if (Verify10(disk.ha, disk.id, static_cast<std::uint32_t>(lba), n) != 0) return false;
+        lba += n;
     }
+    return true;
 }
 
-void SgDdRead10(benchmark::State& state) {
-    for (auto _ : state) {
-        if (!Spawn({"sg_dd", "if=" + disk.node, "of=/dev/null", "bs=" + std::to_string(disk.blockSize),
-                    "bpt=" + std::to_string(kReadBlocks), "count=" + std::to_string(kReads * kReadBlocks)})) {
-            state.SkipWithError("sg_dd failed");
-            return;
-        }
-    }
+bool SequentialVerifyProcedure() { return RunSequentialVerify(disk.ha, disk.id) == 0; }
+
+bool SgVerify() {
+    return Spawn({"sg_verify", "--bpc=" + std::to_string(kVerifyChunk),
+                  "--count=" + std::to_string(std::uint64_t{disk.lastLba} + 1), disk.node});
 }
 
-void ProgramSequentialVerify(benchmark::State& state) {
-    for (auto _ : state) {
-        const std::uint64_t end = std::uint64_t{disk.lastLba} + 1;
-        for (std::uint64_t lba = 0; lba < end;) {
-            const auto n = static_cast<std::uint16_t>(std::min<std::uint64_t>(kVerifyChunk, end - lba));
-            if (Verify10(disk.ha, disk.id, static_cast<std::uint32_t>(lba), n) != 0) {
-                state.SkipWithError(CurrentDrive().lastError);
-                return;
-            }
-            lba += n;
-        }
-    }
+bool Read10Loop() {
+    for (int i = 0; i < kReads; ++i)
+        if (Read10(disk.ha, disk.id, 0, disk.blockSize, kReadBlocks, buffer.data()) != 0) return false;
+    return true;
 }
 
-void SgVerify(benchmark::State& state) {
-    for (auto _ : state) {
-        if (!Spawn({"sg_verify", "--bpc=" + std::to_string(kVerifyChunk),
-                    "--count=" + std::to_string(std::uint64_t{disk.lastLba} + 1), disk.node})) {
-            state.SkipWithError("sg_verify failed");
-            return;
-        }
+// Rescheduling and function-call interrupts so far, summed over the CPUs:
+// what waking a thread on another CPU costs.
+long InterProcessorInterrupts() {
+    std::ifstream in("/proc/interrupts");
+    long total = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string name;
+        words >> name;
+        if (name != "RES:" && name != "CAL:") continue;
+        for (long n; words >> n;) total += n;
     }
+    return total;
+}
+
+bool SgRead() {
+    return Spawn({"sg_read", "if=" + disk.node, "bs=" + std::to_string(disk.blockSize),
+                  "bpt=" + std::to_string(kReadBlocks), "count=" + std::to_string(kReads * kReadBlocks)});
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: %s <host-adapter> <target> <sg-node> [benchmark options]\n", argv[0]);
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s <host-adapter> <target> <sg-node> <round> <results-file>\n", argv[0]);
         return 2;
     }
     disk.ha = static_cast<std::uint8_t>(std::atoi(argv[1]));
     disk.id = static_cast<std::uint8_t>(std::atoi(argv[2]));
     disk.node = argv[3];
+    const int round = std::atoi(argv[4]);
     if (!Open()) {
         std::fprintf(stderr, "no disk at %d/%d: %s\n", disk.ha, disk.id, CurrentDrive().lastError);
         return 1;
     }
-    for (auto* b : {benchmark::RegisterBenchmark("ProgramRandomRead10", ProgramRandomRead10),
-                    benchmark::RegisterBenchmark("ProgramSequentialRead10", ProgramSequentialRead10),
-                    benchmark::RegisterBenchmark("SgDdRead10", SgDdRead10),
-                    benchmark::RegisterBenchmark("ProgramSequentialVerify", ProgramSequentialVerify),
-                    benchmark::RegisterBenchmark("SgVerify", SgVerify)})
-        b->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true)->UseRealTime()->Unit(benchmark::kMillisecond);
-    argv[3] = argv[0];
-    int rest = argc - 3;
-    benchmark::Initialize(&rest, argv + 3);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const double verify10 = Timed("Verify10 loop", Verify10Loop);
+    const double procedure = Timed("Sequential Verify procedure", SequentialVerifyProcedure);
+    const double sgVerify = Timed("sg_verify", SgVerify);
+    const long before = InterProcessorInterrupts();
+    const double read10 = Timed("Read10 loop", Read10Loop);
+    const long between = InterProcessorInterrupts();
+    const double sgRead = Timed("sg_read", SgRead);
+    const long after = InterProcessorInterrupts();
+    if (std::min({verify10, procedure, sgVerify, read10, sgRead}) < 0) return 1;
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "round=%d verify10_ms=%.1f procedure_ms=%.1f sg_verify_ms=%.1f read10_ms=%.1f sg_read_ms=%.1f "
+                  "verify10_ratio=%.2f procedure_ratio=%.2f read10_ratio=%.2f read10_ipis=%.2f sg_read_ipis=%.2f",
+                  round, verify10, procedure, sgVerify, read10, sgRead, verify10 / sgVerify, procedure / sgVerify,
+                  read10 / sgRead, static_cast<double>(between - before) / kReads,
+                  static_cast<double>(after - between) / kReads);
+    std::puts(line);
+    std::ofstream(argv[5], std::ios::app) << line << '\n';
     return 0;
 }

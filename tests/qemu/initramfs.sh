@@ -5,13 +5,13 @@
 # sg3-utils, the guest programs and every shared library they load.
 #
 #   initramfs.sh <cache-dir> <output.cpio> <init-script> <guest-driver> \
-#                <guest-bench> <sg-library> <vendor-library>
+#                <guest-bench> <sg-library> <vendor-library> <handover-library>
 #
 # The packages stay unpacked in <cache-dir>; a second run fetches nothing.
 # Exit 77: the packages cannot be had here (the test is then skipped).
 set -euo pipefail
-[ $# -eq 7 ] || { echo "usage: $0 <cache> <out.cpio> <init> <driver> <bench> <sg-lib> <vendor-lib>" >&2; exit 2; }
-cache=$1 out=$2 init=$3 driver=$4 bench=$5 sglib=$6 vendorlib=$7
+[ $# -eq 8 ] || { echo "usage: $0 <cache> <out.cpio> <init> <driver> <bench> <sg-lib> <vendor-lib> <handover-lib>" >&2; exit 2; }
+cache=$1 out=$2 init=$3 driver=$4 bench=$5 sglib=$6 vendorlib=$7 handoverlib=$8
 mkdir -p "$cache"
 cache=$(cd "$cache" && pwd)
 root=$cache/root
@@ -39,7 +39,7 @@ moddir=$root/lib/modules/$version
 
 stage=$(mktemp -d "$cache/stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
-mkdir -p "$stage"/{bin,usr/bin,dev,proc,sys,results,opt/sg,opt/vendor/sg,lib64,lib/x86_64-linux-gnu}
+mkdir -p "$stage"/{bin,usr/bin,dev,proc,sys,results,opt/sg,opt/vendor/sg,opt/handover,lib64,lib/x86_64-linux-gnu}
 mkdir -p "$stage/lib/modules/$version"
 
 cp "$busybox" "$stage/bin/busybox"
@@ -63,7 +63,9 @@ cp "$sglib" "$stage/opt/sg/libwnaspi32.so"
 cp "$driver" "$stage/opt/vendor/tamro_guest"
 cp "$vendorlib" "$stage/opt/vendor/libwnaspi32.so"
 cp "$sglib" "$stage/opt/vendor/sg/libwnaspi32.so"
-for tool in sg_turs sg_inq sg_readcap sg_modes sg_dd sg_verify; do
+cp "$bench" "$stage/opt/handover/guest_bench"
+cp "$handoverlib" "$stage/opt/handover/libwnaspi32.so"
+for tool in sg_turs sg_inq sg_readcap sg_modes sg_dd sg_verify sg_read; do
   cp "$root/usr/bin/$tool" "$stage/usr/bin/"
 done
 
