@@ -22,7 +22,7 @@ SKIPPED = 77
 SESSION_MARK = "TAMRO_ORCA_OWN_SESSION"
 FINISHED = "<< The above indicated drives analysis was finished.>>"
 # Control names that are also words the window shows.
-SHOWN_WORDS = {"OK", "EXIT", "DL", "TEST"}
+SHOWN_WORDS = {"OK", "EXIT", "DL", "ReadOnly", "WrtPermit"}
 # How Orca echoes a key.
 ECHO = re.compile(r"^(tab|space|return) $")
 
@@ -74,7 +74,7 @@ class Listener:
         self.spoken = [m.group(1) for m in said if m]
 
     def wait_for(self, pattern, timeout=60.0):
-        """The first new utterance that matches; everything up to it is heard."""
+        """The first new utterance that matches; all up to it is heard."""
         end = time.monotonic() + timeout
         while True:
             self.poll()
@@ -138,12 +138,14 @@ def tab_to(display, orca, pattern, tabs=40):
 
 
 def journey(program, folder, display, orca):
+    """The keyboard journey; returns what Orca said on each screen."""
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=folder)
     tamro = subprocess.Popen([program], cwd=folder, env=env)
+    screens = {}
     try:
-        # No window manager: the window gets the keyboard focus by hand.
+        # No window manager: the window is given the keyboard focus by hand.
         end = time.monotonic() + 60
-        while subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^TAMRO$", "windowfocus"],
+        while subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^TAMRO$", "windowfocus"],
                              env=dict(os.environ, DISPLAY=display), stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL).returncode != 0:
             if time.monotonic() > end:
@@ -151,25 +153,33 @@ def journey(program, folder, display, orca):
             time.sleep(0.2)
 
         orca.wait_for(r"ACCEPT push button")
-        print("disclaimer:", orca.settled())
-        print("drive list:", press(display, orca, "Return"))
-        print("  ", tab_to(display, orca, r"^Quick check box"))
-        print("  ", press(display, orca, "space"))
-        print("  ", tab_to(display, orca, r"^RUN\. push button"))
+        screens["disclaimer"] = [orca.spoken[orca.heard - 1], orca.settled()]
+        screens["drive list"] = [press(display, orca, "Return"),
+                                 tab_to(display, orca, r"^Quick check box"),
+                                 press(display, orca, "space"),
+                                 tab_to(display, orca, r"^RUN\. push button")]
         key(display, "Return")
-        print("run:", orca.wait_for(r"NewTEST push button", timeout=120), orca.settled())
-        for _ in range(3):
-            print("  ", tab_to(display, orca, r"(PASS|FAIL)"))
-        for _ in range(2):
-            print("  ", tab_to(display, orca, r"Open log of .*(PASS|FAIL)"))
+        # On the simulated bus the run ends within a second or two.
+        screens["finished"] = [orca.wait_for(r"^NewTEST push button", timeout=120), orca.settled()]
+        screens["finished"] += [tab_to(display, orca, r"^Open log of .* (PASS|FAIL)\.") for _ in range(4)]
+        return screens
     finally:
-        if tamro.poll() is None:
-            tamro.terminate()
-            try:
-                tamro.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                tamro.kill()
-                tamro.wait()
+        tamro.kill()
+        tamro.wait()
+
+
+def check(screens, spoken):
+    everything = "\n".join(spoken)
+    disclaimer, drive_list, finished = ("\n".join(screens[s]) for s in ("disclaimer", "drive list", "finished"))
+    assert re.search(r"^TAMRO frame", everything, re.M), "the window as a frame"
+    assert "ACCEPT push button" in disclaimer and "DISCLAIMER" in disclaimer and "no warranty" in disclaimer
+    assert re.search(r"^Select HA#\d/ID\d\d  \S.* check box checked", drive_list, re.M), "a slot's line"
+    assert "Quick check box" in drive_list and "RUN. push button" in drive_list
+    assert FINISHED in finished, "the finished status"
+    assert re.search(r"^Open log of HA#.* PASS\.", finished, re.M), "a PASS"
+    assert re.search(r"^Open log of HA#.* FAIL\.", finished, re.M), "a FAIL"
+    names = [n for n in control_names() if re.search(r"\b%s\b" % re.escape(n), everything)]
+    assert not names, "control names spoken: %s" % sorted(names)
 
 
 def main():
@@ -193,10 +203,13 @@ def main():
                                          "-d", "braille", "--debug-file", debug_file],
                                         env=orca_env, stdout=subprocess.DEVNULL,
                                         stderr=open(os.path.join(folder, "orca.err"), "w"))
-        journey(program, folder, display, orca)
+        screens = journey(program, folder, display, orca)
         orca.poll()
-        for utterance in orca.spoken:
-            print("  orca: %s" % utterance)
+        for screen, said in screens.items():
+            print("%s:" % screen)
+            for utterance in said:
+                print("    %s" % utterance)
+        check(screens, orca.spoken)
         print("PASS")
         return 0
     except (Failed, AssertionError, subprocess.CalledProcessError) as e:
@@ -216,8 +229,8 @@ def main():
         if xvfb is not None:
             xvfb.terminate()
             xvfb.wait()
-        if len(sys.argv) == 3:
-            shutil.copyfile(debug_file, sys.argv[2]) if os.path.exists(debug_file) else None
+        if len(sys.argv) == 3 and os.path.exists(debug_file):
+            shutil.copyfile(debug_file, sys.argv[2])
         shutil.rmtree(folder, ignore_errors=True)
 
 
