@@ -3,7 +3,7 @@
 debug file every utterance it would speak. The real program runs on the
 simulated bus under Xvfb, with a D-Bus session and an AT-SPI bus of its own,
 and is driven with the keyboard alone (Tab, Space, Enter) through the
-disclaimer, the drive list and a Quick run. The captions, a slot's line, the
+disclaimer, the drive list, the write question and a Quick run. The captions, a slot's line, the
 verdicts PASS and FAIL and the finished status must be spoken, and no control
 name.
 
@@ -21,8 +21,9 @@ import time
 SKIPPED = 77
 SESSION_MARK = "TAMRO_ORCA_OWN_SESSION"
 FINISHED = "<< The above indicated drives analysis was finished.>>"
-# Control names that are also words the window shows.
-SHOWN_WORDS = {"OK", "EXIT", "DL", "ReadOnly", "WrtPermit"}
+# Control names that are also words the window shows, or that Orca says of a
+# role.
+SHOWN_WORDS = {"OK", "EXIT", "DL", "ReadOnly", "WrtPermit", "panel"}
 # How Orca echoes a key.
 ECHO = re.compile(r"^(tab|space|return) $")
 
@@ -86,19 +87,21 @@ class Listener:
                 raise Failed("Orca did not say %r; it said %r" % (pattern, self.spoken[self.heard:]))
             time.sleep(0.05)
 
-    def settled(self, quiet=0.5, timeout=20.0):
-        """What Orca said since last heard, once it has said something other
-        than a key's echo and then nothing for `quiet` seconds."""
+    def settled(self, since=None, quiet=0.5, timeout=30.0):
+        """What Orca said since `since` (what was last heard), once it has
+        said something other than a key's echo and then nothing for `quiet`
+        seconds."""
+        since = self.heard if since is None else since
         end = time.monotonic() + timeout
-        last, count = time.monotonic(), self.heard
+        last, count = time.monotonic(), len(self.spoken)
         while time.monotonic() < end:
             self.poll()
             if len(self.spoken) != count:
                 last, count = time.monotonic(), len(self.spoken)
-            new = self.spoken[self.heard:]
-            if any(not ECHO.match(u) for u in new) and time.monotonic() - last >= quiet:
+            said = [u for u in self.spoken[since:] if not ECHO.match(u)]
+            if said and time.monotonic() - last >= quiet:
                 self.heard = len(self.spoken)
-                return " ".join(u for u in new if not ECHO.match(u))
+                return " ".join(said)
             time.sleep(0.05)
         raise Failed("Orca said nothing new; before, it said %r" % self.spoken[-5:])
 
@@ -122,10 +125,14 @@ def key(display, name):
     subprocess.run(["xdotool", "key", "--clearmodifiers", name], env=dict(os.environ, DISPLAY=display), check=True)
 
 
-def press(display, orca, name):
-    """Presses a key and returns what Orca says about it."""
+def press(display, orca, name, until=None):
+    """Presses a key and returns what Orca says about it (at least what
+    matches `until`)."""
+    since = orca.heard
     key(display, name)
-    return orca.settled()
+    if until is not None:
+        orca.wait_for(until)
+    return orca.settled(since)
 
 
 def tab_to(display, orca, pattern, tabs=40):
@@ -154,10 +161,14 @@ def journey(program, folder, display, orca):
 
         orca.wait_for(r"ACCEPT push button")
         screens["disclaimer"] = [orca.spoken[orca.heard - 1], orca.settled()]
-        screens["drive list"] = [press(display, orca, "Return"),
+        screens["drive list"] = [press(display, orca, "Return", until=r"^Select HA#"),
                                  tab_to(display, orca, r"^Quick check box"),
-                                 press(display, orca, "space"),
-                                 tab_to(display, orca, r"^RUN\. push button")]
+                                 press(display, orca, "space")]
+        # The write question, and CANCEL to it.
+        tab_to(display, orca, r"^WrtPermit check box")
+        screens["write question"] = [press(display, orca, "space", until=r"^CANCEL push button"),
+                                     press(display, orca, "Return")]
+        screens["drive list"].append(tab_to(display, orca, r"^RUN\. push button"))
         key(display, "Return")
         # On the simulated bus the run ends within a second or two.
         screens["finished"] = [orca.wait_for(r"^NewTEST push button", timeout=120), orca.settled()]
@@ -175,6 +186,8 @@ def check(screens, spoken):
     assert "ACCEPT push button" in disclaimer and "DISCLAIMER" in disclaimer and "no warranty" in disclaimer
     assert re.search(r"^Select HA#\d/ID\d\d  \S.* check box checked", drive_list, re.M), "a slot's line"
     assert "Quick check box" in drive_list and "RUN. push button" in drive_list
+    question = "\n".join(screens["write question"])
+    assert "Do you permit to issue Write command" in question and "user data on these disks will be destroyed" in question
     assert FINISHED in finished, "the finished status"
     assert re.search(r"^Open log of HA#.* PASS\.", finished, re.M), "a PASS"
     assert re.search(r"^Open log of HA#.* FAIL\.", finished, re.M), "a FAIL"
