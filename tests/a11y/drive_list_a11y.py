@@ -203,6 +203,9 @@ def journey(program, folder, display):
     tamro = subprocess.Popen([program], cwd=folder, env=env)
     viewer_pid = None
     try:
+        # Listening long before the run: the program learns of a new listener
+        # through the bus, a little later.
+        announced = Announcements()
         app = wait_for("the program on the AT-SPI bus", lambda: application("tamro"))
         assert name(app.get_child_at_index(0)) == "TAMRO"
         window = Window(app)
@@ -238,7 +241,6 @@ def journey(program, folder, display):
             print("row %d: %r, JUDGE %r" % (n, name(line), name(judge)))
         status = kids[3 + 4 * 7]
         assert status.get_role() == Role.LABEL
-        announced = Announcements()
         print("status line: %r" % name(status))
 
         # Untick and tick again the first drive that can be chosen.
