@@ -3,7 +3,10 @@
 set -euo pipefail
 packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev fonts-liberation
   # the window through the accessibility bus, under a virtual display
-  xvfb dbus at-spi2-core python3-gi gir1.2-atspi-2.0)
+  xvfb dbus at-spi2-core python3-gi gir1.2-atspi-2.0
+  # what a screen reader says of it (Orca, its speech recorded, not spoken),
+  # and keys typed into it
+  orca xdotool)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 #include "ui/accessible_names.h"
 
 #include <array>
+#include <initializer_list>
 
 namespace tamro::ui {
 
@@ -8,45 +9,32 @@ namespace {
 
 using enum ControlId;
 
-// How a caption-less control is named after another control's caption.
-enum class Taken : std::uint8_t { WholeText, Address };
-
-struct NamedFrom {
-    ControlId control;
-    ControlId source;
-    std::string_view prefix;
-    Taken taken;
-};
-
-constexpr std::array<NamedFrom, 2 * kSlotRows + 2> BuildNamedFrom() {
-    std::array<NamedFrom, 2 * kSlotRows + 2> table{};
-    for (std::size_t n = 0; n < kSlotRows; ++n) {
-        table[2 * n] = {kSelectBoxes[n], kSlotLines[n], "Select ", Taken::WholeText};
-        table[2 * n + 1] = {kLogButtons[n], kSlotLines[n], "Open log of ", Taken::Address};
-    }
-    table[2 * kSlotRows] = {PBar, Label15, "", Taken::WholeText};
-    table[2 * kSlotRows + 1] = {TBar, Label16, "", Taken::WholeText};
-    return table;
-}
-
-constexpr auto kNamedFrom = BuildNamedFrom();
-
-// The controls named after each source, in the order of kNamedFrom.
+// The controls named or described after each source's caption.
 constexpr ControlId kRowNamed[kSlotRows][2] = {{ID0D, ID0}, {ID1D, ID1}, {ID2D, ID2}, {ID3D, ID3},
                                                {ID4D, ID4}, {ID5D, ID5}, {ID6D, ID6}};
 constexpr ControlId kTotalNamed[] = {PBar};
 constexpr ControlId kTestNamed[] = {TBar};
+constexpr ControlId kAcceptDescribed[] = {accept};
+constexpr ControlId kAlarmDescribed[] = {OK};
+constexpr ControlId kWarningDescribed[] = {WtNG};
+constexpr ControlId kRetestDescribed[] = {Button6};
+constexpr ControlId kStatusDescribed[] = {TEST};
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// The screen texts each first-focused control carries, in reading order.
+constexpr ControlId kDisclaimerText[] = {Label1, Label2, Label3, Label4, Label5, Label6,
+                                         Label7, Label8, Label9, Label10, Label11};
+constexpr ControlId kAlarmText[] = {error};
+constexpr ControlId kWarningText[] = {Label22};
+constexpr ControlId kRetestText[] = {RETESTL};
+constexpr ControlId kStatusText[] = {DCONF};
 
-// A slot line begins with the drive's address, "HA#0/ID01".
-std::string_view Address(std::string_view line) {
-    std::size_t begin = 0;
-    while (begin < line.size() && IsBlank(line[begin])) ++begin;
-    std::size_t end = begin;
-    while (end < line.size() && !IsBlank(line[end])) ++end;
-    return line.substr(begin, end - begin);
-}
+struct Described {
+    ControlId control;
+    std::span<const ControlId> texts;
+};
+
+constexpr Described kDescribed[] = {{accept, kDisclaimerText}, {OK, kAlarmText}, {WtNG, kWarningText},
+                                    {Button6, kRetestText}, {TEST, kStatusText}};
 
 }  // namespace
 
@@ -63,13 +51,32 @@ std::string SpokenText(std::string_view caption) {
     return text.substr(first, last - first + 1);
 }
 
-std::string AccessibleName(ControlId id, const CaptionOf& captionOf) {
-    for (const NamedFrom& entry : kNamedFrom) {
-        if (entry.control != id) continue;
-        const std::string source = captionOf(entry.source);
-        const std::string taken(entry.taken == Taken::Address ? Address(source) : std::string_view(source));
-        return SpokenText(std::string(entry.prefix) + taken);
+namespace {
+
+// Captions joined by blanks, the empty ones left out.
+std::string Joined(std::initializer_list<std::string> parts) {
+    std::string text;
+    for (const std::string& part : parts) {
+        const std::string spoken = SpokenText(part);
+        if (spoken.empty()) continue;
+        if (!text.empty()) text += ' ';
+        text += spoken;
     }
+    return text;
+}
+
+}  // namespace
+
+std::string AccessibleName(ControlId id, const CaptionOf& captionOf) {
+    // A slot row's caption-less controls carry the row's line and its JUDGE
+    // text, so that the verdict is heard where the drive is chosen.
+    for (std::size_t n = 0; n < kSlotRows; ++n) {
+        const std::string_view prefix = id == kSelectBoxes[n] ? "Select " : id == kLogButtons[n] ? "Open log of " : "";
+        if (!prefix.empty())
+            return std::string(prefix) + Joined({captionOf(kSlotLines[n]), captionOf(kJudgeLabels[n])});
+    }
+    if (id == PBar) return SpokenText(captionOf(Label15));
+    if (id == TBar) return SpokenText(captionOf(Label16));
     switch (Spec(id).kind) {
         case ControlKind::Image: return std::string(kEmblemText);
         case ControlKind::Panel:
@@ -79,11 +86,29 @@ std::string AccessibleName(ControlId id, const CaptionOf& captionOf) {
     }
 }
 
+std::string AccessibleDescription(ControlId id, const CaptionOf& captionOf) {
+    for (const Described& entry : kDescribed) {
+        if (entry.control != id) continue;
+        std::string text;
+        for (ControlId source : entry.texts) text = Joined({text, captionOf(source)});
+        return text;
+    }
+    return {};
+}
+
+bool IsAnnounced(ControlId id) { return id == DCONF; }
+
 std::span<const ControlId> NamedAfter(ControlId id) {
     for (std::size_t n = 0; n < kSlotRows; ++n)
-        if (kSlotLines[n] == id) return kRowNamed[n];
+        if (kSlotLines[n] == id || kJudgeLabels[n] == id) return kRowNamed[n];
     if (id == Label15) return kTotalNamed;
     if (id == Label16) return kTestNamed;
+    for (ControlId text : kDisclaimerText)
+        if (text == id) return kAcceptDescribed;
+    if (id == error) return kAlarmDescribed;
+    if (id == Label22) return kWarningDescribed;
+    if (id == RETESTL) return kRetestDescribed;
+    if (id == DCONF) return kStatusDescribed;
     return {};
 }
 

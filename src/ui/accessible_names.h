@@ -1,7 +1,8 @@
 // What assistive technology reads for each control: the text a sighted user
 // reads there, so that a control is found by its caption and every label is
-// read as it changes. The control's name from the window description stays
-// its description. Toolkit-free, so that every view names its controls alike.
+// read as it changes. The control's name from the window description is never
+// read: views keep it where tools find it (object name, control id).
+// Toolkit-free, so that every view names its controls alike.
 #pragma once
 
 #include <functional>
@@ -17,13 +18,24 @@ namespace tamro::ui {
 using CaptionOf = std::function<std::string(ControlId)>;
 
 // The accessible name of `id`: its caption, or for a control without one the
-// caption of what labels it on screen ("Select " + the slot's line, "Open log
-// of " + the slot's address, a progress bar's heading).
+// captions of what labels it on screen ("Select " or "Open log of " + the
+// slot's line and its JUDGE text, a progress bar's heading).
 std::string AccessibleName(ControlId id, const CaptionOf& captionOf);
 
-// The other controls whose name is taken from `id`'s caption, whose names
-// change when it changes.
+// The accessible description of `id`: for the control that takes the focus
+// when a notice or question appears, the texts of that screen that no Tab
+// stop carries (the disclaimer, the alarm, the write warning, the retest
+// question, the status line at the end of a run), so that a listener hears
+// them with the control. Empty for every other control.
+std::string AccessibleDescription(ControlId id, const CaptionOf& captionOf);
+
+// The other controls whose name or description is taken from `id`'s
+// caption, whose texts change when it changes.
 std::span<const ControlId> NamedAfter(ControlId id);
+
+// A label whose every new text is announced, wherever the focus is: the
+// status line, which tells each step of a run and its end.
+bool IsAnnounced(ControlId id);
 
 // A caption as it is spoken: line ends as blanks, no blanks at either end.
 std::string SpokenText(std::string_view caption);

@@ -44,6 +44,14 @@ TextViewer::TextViewer(const QString& path, QWidget* parent) : QMainWindow(paren
     QAction* previous = tools->addAction(QStringLiteral("Find previous"));
     previous->setShortcut(QKeySequence::FindPrevious);
     QAction* copy = tools->addAction(QStringLiteral("Copy path"));
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    // A tool bar's buttons take no focus by themselves: Tab reaches them
+    // after the find field, each telling its shortcut.
+    for (QAction* action : {next, previous, copy}) {
+        tools->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
+        action->setToolTip(QStringLiteral("%1 (%2)").arg(action->text(),
+                                                         action->shortcut().toString(QKeySequence::NativeText)));
+    }
     auto* focusFind = new QAction(this);
     focusFind->setShortcut(QKeySequence::Find);
     addAction(focusFind);

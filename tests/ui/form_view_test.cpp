@@ -101,8 +101,8 @@ TEST_F(FormViewTest, EveryControlIsAWidgetCarryingItsName) {
         }
         ASSERT_NE(w, nullptr);
         EXPECT_TRUE(distinct.insert(w).second);
-        EXPECT_EQ(w->accessibleDescription(), name);
         EXPECT_EQ(w->objectName(), name);
+        EXPECT_NE(w->accessibleDescription(), name);  // never read aloud
         EXPECT_EQ(view->findChild<QWidget*>(name), w);
         EXPECT_EQ(w->parentWidget(), view->Widget(spec.parent));
         EXPECT_EQ(w->geometry(), QRect(spec.bounds.x, spec.bounds.y, spec.bounds.width, spec.bounds.height));
@@ -146,8 +146,8 @@ TEST_F(FormViewTest, EveryControlIsAWidgetCarryingItsName) {
     EXPECT_EQ(Ink(Get<QLabel>(ControlId::Label19)), QColor(128, 0, 0));
 }
 
-// What assistive technology reads is what is on the screen; the control's
-// name stays its description.
+// What assistive technology reads is what is on the screen, and the control
+// names are not read.
 TEST_F(FormViewTest, AccessibleNamesAreWhatASightedUserReads) {
     const auto read = [this](ControlId id) {
         QAccessibleInterface* a = QAccessible::queryAccessibleInterface(view->Widget(id));
@@ -160,9 +160,10 @@ TEST_F(FormViewTest, AccessibleNamesAreWhatASightedUserReads) {
     EXPECT_EQ(read(ControlId::TForm1).first, "TAMRO");
     EXPECT_EQ(read(ControlId::Button4), std::pair(std::string("RUN."), QAccessible::Button));
     EXPECT_EQ(read(ControlId::SmtTest), std::pair(std::string("Quick"), QAccessible::CheckBox));
-    EXPECT_EQ(read(ControlId::ID2D),
-              std::pair(std::string("Select HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2"), QAccessible::CheckBox));
-    EXPECT_EQ(read(ControlId::ID2), std::pair(std::string("Open log of HA#1/ID03"), QAccessible::RadioButton));
+    EXPECT_EQ(read(ControlId::ID2D), std::pair(std::string("Select HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2 PASS"),
+                                               QAccessible::CheckBox));
+    EXPECT_EQ(read(ControlId::ID2), std::pair(std::string("Open log of HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2 PASS"),
+                                              QAccessible::RadioButton));
     EXPECT_EQ(read(ControlId::J2).first, "PASS");
     EXPECT_EQ(read(ControlId::error).first, "Cannot open file 3EC0A1B2.log");
     EXPECT_EQ(read(ControlId::PBar).first, "Total Progress");
@@ -174,9 +175,36 @@ TEST_F(FormViewTest, AccessibleNamesAreWhatASightedUserReads) {
         model.SetCaption(ControlId::id2l, "HA#x/IDxx  Non Connection ");
     }).join();
     ASSERT_TRUE(WaitUntil([&] { return read(ControlId::J2).first == "FAIL"; }));
-    EXPECT_EQ(read(ControlId::ID2D).first, "Select HA#x/IDxx  Non Connection");
-    EXPECT_EQ(read(ControlId::ID2).first, "Open log of HA#x/IDxx");
-    EXPECT_EQ(view->Widget(ControlId::J2)->accessibleDescription(), "J2");
+    EXPECT_EQ(read(ControlId::ID2D).first, "Select HA#x/IDxx  Non Connection FAIL");
+    EXPECT_EQ(read(ControlId::ID2).first, "Open log of HA#x/IDxx  Non Connection FAIL");
+    EXPECT_EQ(view->Widget(ControlId::J2)->accessibleDescription(), "");
+}
+
+// Screen readers take a frame for a window of its own: the window is the one
+// frame, its panels are panes.
+TEST_F(FormViewTest, TheWindowIsTheOneFrameItsPanelsArePanes) {
+    const auto role = [this](ControlId id) { return QAccessible::queryAccessibleInterface(view->Widget(id))->role(); };
+    EXPECT_EQ(role(ControlId::TForm1), QAccessible::Window);
+    for (ControlId id : {ControlId::Panel2, ControlId::panel, ControlId::connect, ControlId::accept_p,
+                         ControlId::HeaderControl1, ControlId::Bevel15})
+        EXPECT_EQ(role(id), QAccessible::Pane) << ControlName(id);
+}
+
+// The texts of a notice or question that no Tab stop carries are read with
+// the control that takes the focus when it appears.
+TEST_F(FormViewTest, ScreenTextsAreReadWithTheirFirstControl) {
+    const auto described = [this](ControlId id) { return view->Widget(id)->accessibleDescription().toStdString(); };
+    model.SetCaption(ControlId::Label1, "     DISCLAIMER          ");
+    model.SetCaption(ControlId::Label2, "No warranty");
+    model.SetCaption(ControlId::error, "Cannot open file 3EC0A1B2.log\r\n");
+    model.SetCaption(ControlId::DCONF, "<< The above indicated drives analysis was finished.>>");
+    view->Flush();
+    EXPECT_EQ(described(ControlId::accept), "DISCLAIMER No warranty");
+    EXPECT_EQ(described(ControlId::OK), "Cannot open file 3EC0A1B2.log");
+    EXPECT_EQ(described(ControlId::WtNG), "Write test selected user data on these disks will be destroyed OK?");
+    EXPECT_EQ(described(ControlId::Button6), "Did you connect new drives for test ?");
+    EXPECT_EQ(described(ControlId::TEST), "<< The above indicated drives analysis was finished.>>");
+    EXPECT_EQ(described(ControlId::cancel), "");
 }
 
 TEST_F(FormViewTest, TheFocusedControlIsClearlyRinged) {

@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +81,27 @@ TEST_F(TextViewerTest, AFileThatCannotBeReadIsSaidSo) {
     TextViewer folderGiven(folder);
     EXPECT_FALSE(folderGiven.Loaded());
     EXPECT_TRUE(folderGiven.Editor()->toPlainText().startsWith("Cannot read " + folder));
+}
+
+// Every button is reached with Tab; Copy path also by its shortcut.
+TEST_F(TextViewerTest, CopyPathByTabAndByShortcut) {
+    const QString path = Write("K.log", "line\r\n");
+    TextViewer viewer(path);
+    viewer.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&viewer));
+    QApplication::clipboard()->clear();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QFileInfo(path).absoluteFilePath());
+
+    QApplication::clipboard()->clear();
+    QStringList reached;
+    for (int i = 0; i < 5 && !reached.contains("Copy path"); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (auto* button = qobject_cast<QToolButton*>(QApplication::focusWidget())) reached << button->text();
+    }
+    EXPECT_EQ(reached, QStringList({"Find next", "Find previous", "Copy path"}));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(QApplication::clipboard()->text(), QFileInfo(path).absoluteFilePath());
 }
 
 }  // namespace

@@ -255,7 +255,8 @@ TEST_F(Win32Journey, AnExceptionInAHandlerIsShownAndEndsTheProgram) {
 }
 
 // What assistive technology reads through a control's client object: what a
-// sighted user reads there, and the control's name as its description.
+// sighted user reads there; a screen's texts with its first control; never
+// the control's name.
 TEST_F(Win32Journey, AccessibleNamesAreWhatASightedUserReads) {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     const auto read = [this](ControlId id) {
@@ -283,17 +284,18 @@ TEST_F(Win32Journey, AccessibleNamesAreWhatASightedUserReads) {
     Form().SetCaption(ControlId::id2l, "HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2");
     Form().SetCaption(ControlId::J2, "PASS");
     Settle();
-    EXPECT_EQ(read(ControlId::Button4), Texts("RUN.", "Button4"));
-    EXPECT_EQ(read(ControlId::ID2D), Texts("Select HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2", "ID2D"));
-    EXPECT_EQ(read(ControlId::ID2), Texts("Open log of HA#1/ID03", "ID2"));
-    EXPECT_EQ(read(ControlId::J2), Texts("PASS", "J2"));
+    EXPECT_EQ(read(ControlId::Button4), Texts("RUN.", ""));
+    EXPECT_EQ(read(ControlId::ID2D), Texts("Select HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2 PASS", ""));
+    EXPECT_EQ(read(ControlId::ID2), Texts("Open log of HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2 PASS", ""));
+    EXPECT_EQ(read(ControlId::J2), Texts("PASS", ""));
+    EXPECT_EQ(read(ControlId::Button6), Texts("START", "Did you connect new drives for test ?"));
 
     Form().SetCaption(ControlId::J2, "FAIL");
     Form().SetCaption(ControlId::id2l, "HA#x/IDxx  Non Connection ");
     Settle();
     EXPECT_EQ(read(ControlId::J2).first, "FAIL");
-    EXPECT_EQ(read(ControlId::ID2D).first, "Select HA#x/IDxx  Non Connection");
-    EXPECT_EQ(read(ControlId::ID2).first, "Open log of HA#x/IDxx");
+    EXPECT_EQ(read(ControlId::ID2D).first, "Select HA#x/IDxx  Non Connection FAIL");
+    EXPECT_EQ(read(ControlId::ID2).first, "Open log of HA#x/IDxx  Non Connection FAIL");
     CoUninitialize();
 }
 

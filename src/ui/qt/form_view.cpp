@@ -28,6 +28,25 @@
 
 namespace tamro::ui::qt {
 
+// What carries an announced label's new text to assistive technology: a
+// notification, which screen readers speak each time it is reported shown.
+// It stays hidden, so that nothing is drawn and showing a screen repeats
+// nothing; one event per announcement, so that a busy run floods no reader.
+class Announcer final : public QWidget {
+public:
+    explicit Announcer(QWidget* parent) : QWidget(parent) { hide(); }
+
+    void Announce(const QString& text) {
+        text_ = text;
+        QAccessibleEvent shown(this, QAccessible::ObjectShow);
+        QAccessible::updateAccessibility(&shown);
+    }
+    const QString& Text() const { return text_; }
+
+private:
+    QString text_;
+};
+
 namespace {
 
 // A frame every 16 ms at most for ordinary changes; a repaint request is
@@ -82,8 +101,28 @@ private:
     QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
 };
 
-QAccessibleInterface* LogButtonAccessibility(const QString&, QObject* object) {
+// A panel is a plain QFrame, which Qt reports as a frame: screen readers
+// take a frame for a top-level window, find it inactive and stay silent. The
+// window itself is the one frame; its panels are panes.
+class Panel final : public QFrame {
+public:
+    using QFrame::QFrame;
+};
+
+class AnnouncerAccessible final : public QAccessibleWidget {
+public:
+    explicit AnnouncerAccessible(Announcer* announcer) : QAccessibleWidget(announcer, QAccessible::Notification) {}
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? static_cast<const Announcer*>(widget())->Text() : QString();
+    }
+};
+
+QAccessibleInterface* ViewAccessibility(const QString&, QObject* object) {
     if (auto* radio = dynamic_cast<ModelRadioButton*>(object)) return new LogButtonAccessible(radio);
+    if (auto* panel = dynamic_cast<Panel*>(object)) return new QAccessibleWidget(panel, QAccessible::Pane);
+    if (auto* announcer = dynamic_cast<Announcer*>(object)) return new AnnouncerAccessible(announcer);
+    if (auto* view = dynamic_cast<FormView*>(object)) return new QAccessibleWidget(view, QAccessible::Window);
     return nullptr;
 }
 
@@ -155,7 +194,7 @@ FormView::FormView(WindowModel& model, QWidget* parent)
     // Before any widget exists: a widget's interface is made, and kept, as
     // soon as it is first named.
     static std::once_flag accessibility;
-    std::call_once(accessibility, [] { QAccessible::installFactory(LogButtonAccessibility); });
+    std::call_once(accessibility, [] { QAccessible::installFactory(ViewAccessibility); });
     frameTimer_.setSingleShot(true);
     connect(&frameTimer_, &QTimer::timeout, this, [this] { FlushAt(false); });
     sinceFlush_.start();
@@ -193,6 +232,8 @@ void FormView::Build() {
         widgets_[i] = Create(spec, widgets_[IndexOf(spec.parent)]);
     }
 
+    announcer_ = new Announcer(this);
+
     const auto states = model_.AllStates();
     for (std::size_t i = 0; i < kControlCount; ++i) Apply(ControlAt(i), states[i], true);
 }
@@ -205,19 +246,19 @@ QWidget* FormView::Create(const ControlSpec& spec, QWidget* parent) {
         case ControlKind::FileDialog:
             return nullptr;
         case ControlKind::Panel: {
-            auto* frame = new QFrame(parent);
+            auto* frame = new Panel(parent);
             ApplyEdge(frame, spec.edge);
             w = frame;
             break;
         }
         case ControlKind::Header: {
-            auto* frame = new QFrame(parent);
+            auto* frame = new Panel(parent);
             frame->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
             w = frame;
             break;
         }
         case ControlKind::Bevel: {
-            auto* frame = new QFrame(parent);
+            auto* frame = new Panel(parent);
             ApplyEdge(frame, spec.edge);
             frame->setAttribute(Qt::WA_TransparentForMouseEvents);
             w = frame;
@@ -263,8 +304,7 @@ QWidget* FormView::Create(const ControlSpec& spec, QWidget* parent) {
     }
 
     const QString name = QString::fromLatin1(ControlName(id).data(), static_cast<qsizetype>(ControlName(id).size()));
-    w->setObjectName(name);
-    w->setAccessibleDescription(name);  // the name, what is read, follows the caption
+    w->setObjectName(name);  // where tools find the control; never read aloud
     w->setGeometry(spec.bounds.x, spec.bounds.y, spec.bounds.width, spec.bounds.height);
     if (spec.color) {
         QPalette p = w->palette();
@@ -342,15 +382,22 @@ void FormView::Apply(ControlId id, const ControlState& state, bool force) {
     if (captionChanged) {
         Name(id);
         for (ControlId named : NamedAfter(id)) Name(named);
+        if (!force && IsAnnounced(id) && w->isVisible() && !w->accessibleName().isEmpty()) {
+            announcer_->Announce(w->accessibleName());
+        }
     }
 }
 
 void FormView::Name(ControlId id) {
     QWidget* w = widgets_[IndexOf(id)];
     if (w == nullptr) return;
-    const std::string name = AccessibleName(id, [this](ControlId c) { return shown_[IndexOf(c)].caption; });
+    const CaptionOf captionOf = [this](ControlId c) { return shown_[IndexOf(c)].caption; };
+    const std::string name = AccessibleName(id, captionOf);
     const QString text = QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
     if (w->accessibleName() != text) w->setAccessibleName(text);
+    const std::string description = AccessibleDescription(id, captionOf);
+    const QString told = QString::fromLatin1(description.data(), static_cast<qsizetype>(description.size()));
+    if (w->accessibleDescription() != told) w->setAccessibleDescription(told);
 }
 
 Presence FormView::ModelPresence() const {

@@ -18,6 +18,8 @@
 
 namespace tamro::ui::qt {
 
+class Announcer;
+
 class FormView final : public QWidget {
 public:
     explicit FormView(WindowModel& model = Form(), QWidget* parent = nullptr);
@@ -58,6 +60,7 @@ private:
 
     WindowModel& model_;
     std::array<QWidget*, kControlCount> widgets_{};
+    Announcer* announcer_ = nullptr;  // tells assistive technology what IsAnnounced labels say
     std::array<ControlState, kControlCount> shown_;
     QTimer frameTimer_;
     QElapsedTimer sinceFlush_;

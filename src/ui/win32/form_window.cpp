@@ -44,6 +44,56 @@ std::wstring Widened(std::string_view text) {
     return wide;
 }
 
+// Windows draws a box's focus rectangle around its text, and the slot rows'
+// boxes and log buttons have none: a focused check box or radio button is
+// ringed in a clear 2-pixel line instead, as the Qt view rings it.
+constexpr UINT_PTR kFocusRingSubclass = 2;
+constexpr COLORREF kFocusRingColor = RGB(0, 84, 200);
+
+void DrawFocusRing(HWND control) {
+    if (GetFocus() != control) return;
+    HDC dc = GetDC(control);
+    RECT area;
+    GetClientRect(control, &area);
+    HPEN pen = CreatePen(PS_INSIDEFRAME, 2, kFocusRingColor);
+    HGDIOBJ previousPen = SelectObject(dc, pen);
+    HGDIOBJ previousBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    Rectangle(dc, area.left, area.top, area.right, area.bottom);
+    SelectObject(dc, previousBrush);
+    SelectObject(dc, previousPen);
+    DeleteObject(pen);
+    ReleaseDC(control, dc);
+}
+
+LRESULT CALLBACK FocusRingProc(HWND control, UINT message, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
+    switch (message) {
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS: {
+            const LRESULT result = DefSubclassProc(control, message, w, l);
+            InvalidateRect(control, nullptr, TRUE);  // draws or wipes the ring
+            return result;
+        }
+        // The control paints itself outside WM_PAINT too, over the ring.
+        case WM_PAINT:
+        case BM_SETCHECK:
+        case BM_SETSTATE:
+        case WM_UPDATEUISTATE:
+        case WM_ENABLE:
+        case WM_LBUTTONUP:
+        case WM_KEYUP: {
+            const LRESULT result = DefSubclassProc(control, message, w, l);
+            DrawFocusRing(control);
+            return result;
+        }
+        case WM_NCDESTROY:
+            RemoveWindowSubclass(control, &FocusRingProc, kFocusRingSubclass);
+            break;
+        default:
+            break;
+    }
+    return DefSubclassProc(control, message, w, l);
+}
+
 bool IsButtonKind(ControlKind kind) {
     return kind == ControlKind::Button || kind == ControlKind::CheckBox || kind == ControlKind::RadioButton;
 }
@@ -127,7 +177,6 @@ void FormWindow::Build() {
                                 nullptr, nullptr, GetModuleHandleA(nullptr), this);
     if (form == nullptr) throw std::runtime_error("The window cannot be created.");
     windows_[0] = form;
-    accessible_[0].description = Widened(ControlName(ControlId::TForm1));
     MakeAccessible(form, &accessible_[0]);
     postTarget_.store(form);
     SendMessageA(form, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor({})), FALSE);
@@ -187,8 +236,9 @@ HWND FormWindow::Create(const ControlSpec& spec, HWND parent) {
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstId + IndexOf(spec.id))),
                                   GetModuleHandleA(nullptr), this);
     if (window == nullptr) throw std::runtime_error("The control " + name + " cannot be created.");
-    accessible_[IndexOf(spec.id)].description = Widened(name);
     MakeAccessible(window, &accessible_[IndexOf(spec.id)]);
+    if (spec.kind == ControlKind::CheckBox || spec.kind == ControlKind::RadioButton)
+        SetWindowSubclass(window, &FocusRingProc, kFocusRingSubclass, 0);
     // A later sibling lies over an earlier one, as the description has it.
     SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(spec.font)), FALSE);
@@ -241,10 +291,16 @@ void FormWindow::Apply(ControlId id, const ControlState& state, bool force) {
 void FormWindow::Name(ControlId id, bool announce) {
     HWND window = windows_[IndexOf(id)];
     if (window == nullptr) return;
-    std::wstring name = Widened(AccessibleName(id, [this](ControlId c) { return shown_[IndexOf(c)].caption; }));
-    std::wstring& current = accessible_[IndexOf(id)].name;
-    if (name == current) return;
-    current = std::move(name);
+    const CaptionOf captionOf = [this](ControlId c) { return shown_[IndexOf(c)].caption; };
+    AccessibleTexts& texts = accessible_[IndexOf(id)];
+    std::wstring description = Widened(AccessibleDescription(id, captionOf));
+    if (description != texts.description) {
+        texts.description = std::move(description);
+        if (announce) NotifyWinEvent(EVENT_OBJECT_DESCRIPTIONCHANGE, window, OBJID_CLIENT, CHILDID_SELF);
+    }
+    std::wstring name = Widened(AccessibleName(id, captionOf));
+    if (name == texts.name) return;
+    texts.name = std::move(name);
     // A reader that follows the control hears the new text.
     if (announce) NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, window, OBJID_CLIENT, CHILDID_SELF);
 }
