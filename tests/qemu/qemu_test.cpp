@@ -305,6 +305,8 @@ public:
         MakeDisks();
         const bool kvm = access("/dev/kvm", R_OK | W_OK) == 0;
         if (kvm && Boot("kvm")) return;
+        std::cout << (kvm ? "KVM did not reach the guest's first step" : "/dev/kvm cannot be opened")
+                  << "; TCG instead" << std::endl;
         if (!Boot("tcg")) throw Skip{"QEMU did not start: " + Tail(ReadFile(work_ / "qemu.err"), 600)};
     }
 
