@@ -69,6 +69,10 @@ fi
 echo "started the $suite, which did not finish" >"$win32/windows-suite.txt"
 echo "windows.sh: running the $suite"
 cmake --build "$tests" -j2
+if [ -z "$why" ] && [ "$(ctest --test-dir "$tests" -N -R '^aspi_abi_i686_' | grep -c 'Test *#')" -ne 2 ]; then
+  echo "windows.sh: the 32-bit build has not both 32-bit ABI tests" >&2
+  exit 1
+fi
 
 xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir "$tests" --output-on-failure -j2
 wineserver -k 2>/dev/null || true
