@@ -168,7 +168,8 @@ void CheckPassThrough(SupportInfoFn supportInfo, SendCommandFn send) {
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const std::uint8_t tur[6] = {0x00, 0, 0, 0, 0, 0};
     GuardedBlock b = ExecBlock(static_cast<int>(info & 0xFF), 0, tur, nullptr, 0, event);
-    Check(send(b.bytes) == SS_INVALID_HA && b.bytes[kStatus] == SS_INVALID_HA, "an adapter past the last is SS_INVALID_HA");
+    Check(send(b.bytes) == SS_INVALID_HA && b.bytes[kStatus] == SS_INVALID_HA,
+          "an adapter past the last is SS_INVALID_HA");
     Check(b.GuardIntact(), "nothing written past 116 bytes");
     CloseHandle(event);
 }
