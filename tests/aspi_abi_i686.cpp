@@ -191,8 +191,9 @@ int main(int argc, char** argv) {
     Check(Folder(ModulePath(m)) == Folder(self), "the one beside the program: " + ModulePath(m));
     Check((GetProcAddress(m, "sim_reset_default") != nullptr) == (kind == "sim"), "it is the " + kind + " library");
 
-    auto supportInfo = reinterpret_cast<SupportInfoFn>(reinterpret_cast<void*>(GetProcAddress(m, "GetASPI32SupportInfo")));
-    auto send = reinterpret_cast<SendCommandFn>(reinterpret_cast<void*>(GetProcAddress(m, "SendASPI32Command")));
+    auto entry = [m](const char* name) { return reinterpret_cast<void*>(GetProcAddress(m, name)); };
+    auto supportInfo = reinterpret_cast<SupportInfoFn>(entry("GetASPI32SupportInfo"));
+    auto send = reinterpret_cast<SendCommandFn>(entry("SendASPI32Command"));
     Check(supportInfo != nullptr && send != nullptr, "both entry points by their undecorated names");
     if (supportInfo == nullptr || send == nullptr) return 1;
     Check(GetProcAddress(m, "_SendASPI32Command@4") == nullptr && GetProcAddress(m, "SendASPI32Command@4") == nullptr,
