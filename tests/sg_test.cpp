@@ -383,7 +383,7 @@ TEST_F(Asynchronous, ARequestThatNeverCompletesHoldsOnlyItself) {
     EXPECT_EQ(tamro::ExecScsiCmdLong("Start/Stop Unit", stuck), -1);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(kWaitMs));
-    EXPECT_LT(waited, std::chrono::milliseconds(kWaitMs + 1000));
+    EXPECT_LT(waited, std::chrono::seconds(10));  // the set wait, not the real one, whatever the load
     EXPECT_EQ(LastError(), "Error: Start/Stop Unit: Event Timeout.");
 
     // The library goes on serving the drives while it holds the stuck one.

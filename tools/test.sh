@@ -7,4 +7,4 @@ shift || true
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 cmake -S . -B "$build" "$@"
 cmake --build "$build" -j2
-ctest --test-dir "$build" --output-on-failure -j2
+ctest --test-dir "$build" --output-on-failure -j2 --output-junit ctest-results.xml

@@ -4,7 +4,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
-#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -42,6 +42,16 @@ protected:
     QString home, folder;
 };
 
+// Monospaced by its glyphs rather than by the font's own word: fontconfig
+// entries without a spacing value make a monospaced font look proportional.
+bool EveryGlyphAsWide(const QFont& font) {
+    const QFontMetricsF metrics(font);
+    const qreal width = metrics.horizontalAdvance(QChar('M'));
+    for (const QChar c : QString("il.|* W0m"))
+        if (metrics.horizontalAdvance(c) != width) return false;
+    return width > 0;
+}
+
 TEST_F(TextViewerTest, ShowsTheLogsLinesInAFixedFontUnderItsFullPath) {
     QByteArray log = "       **********\r\n       *  PASS  *\r\n       **********\r\n";
     for (int i = 0; i < 200; ++i) log += "Read(10)  LBA " + QByteArray::number(i) + "\r\n";
@@ -54,7 +64,7 @@ TEST_F(TextViewerTest, ShowsTheLogsLinesInAFixedFontUnderItsFullPath) {
     EXPECT_EQ(viewer.windowTitle(), QFileInfo(path).absoluteFilePath());
     const QPlainTextEdit* text = viewer.Editor();
     EXPECT_TRUE(text->isReadOnly());
-    EXPECT_TRUE(QFontInfo(text->font()).fixedPitch());
+    EXPECT_TRUE(EveryGlyphAsWide(text->font())) << text->font().family().toStdString();
     EXPECT_EQ(text->blockCount(), 204);  // 203 lines and the empty one after the last line end
     EXPECT_EQ(text->document()->findBlockByNumber(1).text(), "       *  PASS  *");
     EXPECT_FALSE(text->toPlainText().contains('\r'));

@@ -20,6 +20,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S . -B "$build"
+echo "started, did not finish" >"$build/package-check.txt"
 cmake --build "$build" -j2
 rm -f "$build"/tamro_*.deb
 (cd "$build" && cpack -G DEB)
@@ -69,3 +70,4 @@ grep -qx 'aspi: /usr/lib/tamro/libwnaspi32.so' <<<"$out" || fail "tamro loaded a
 man -l /usr/share/man/man1/tamro.1.gz >/dev/null
 man -l /usr/share/man/man1/tamro-demo.1.gz >/dev/null
 echo "package check: passed"
+echo "ran: $(basename "$deb") built, validated, installed, both installed programs started" >"$build/package-check.txt"
