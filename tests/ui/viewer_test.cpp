@@ -14,9 +14,14 @@
 namespace tamro::test {
 namespace {
 
-// What the stand-in viewer wrote down, once it has.
+// What the stand-in viewer wrote down, once it has. Under Wine, on a busy
+// machine, a renamed file was once seen before its bytes were: wait for both.
 std::string TakeWrittenFile(const std::filesystem::path& file) {
-    if (!WaitUntil([&] { return std::filesystem::exists(file); }, std::chrono::seconds(20))) return "";
+    const auto written = [&] {
+        std::error_code ec;
+        return std::filesystem::exists(file, ec) && std::filesystem::file_size(file, ec) > 0 && !ec;
+    };
+    if (!WaitUntil(written, std::chrono::seconds(20))) return "";
     std::stringstream text;
     text << std::ifstream(file, std::ios::binary).rdbuf();
     std::filesystem::remove(file);
