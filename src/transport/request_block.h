@@ -25,8 +25,9 @@ struct PooledRequest;
 // One block of the pool with its data buffer, for the time of one command.
 class RequestBlock {
 public:
-    // Takes a free block, the next in rotation; none when the library holds
-    // every block. Quarantined blocks the library has let go of come back.
+    // Takes the free block released last, one whose request was given up
+    // only when no other is free; none when the library holds every block.
+    // Quarantined blocks the library has let go of come back first.
     RequestBlock();
     // Gives the block back. One that the library still holds is first asked
     // to abort and given a short while; if the library keeps it even then,
