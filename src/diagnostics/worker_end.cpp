@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 
+#include "reports/drive_log.h"
 #include "transport/commands.h"
 #include "ui/window_model.h"
 
@@ -22,16 +23,7 @@ void ShowAnalysisFinished() {
     form.SetCaption(ControlId::TBarLabel, percent);
 }
 
-void StopForKeptRequests() {
-    using ui::ControlId;
-    ui::WindowModel& form = ui::Form();
-    form.Hide(ControlId::WAIT);
-    form.SetCaption(ControlId::error, kRequestBlocksExhaustedText);
-    form.Show(ControlId::error);
-    form.Show(ControlId::ALARM);
-    form.Enable(ControlId::OK);
-    form.Repaint(ControlId::ALARM);
-}
+void StopForKeptRequests() { logparts::ShowAlarm(kRequestBlocksExhaustedText); }
 
 void ParkWorker() {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(24));

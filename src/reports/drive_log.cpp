@@ -272,6 +272,10 @@ void WriteTime(std::FILE* f, const char* label, std::string_view time) {
 void logparts::ShowOpenFailure(const std::string& fileName) {
     char text[128];
     std::snprintf(text, sizeof text, "Cannot open file %s\r\n", fileName.c_str());
+    ShowAlarm(text);
+}
+
+void logparts::ShowAlarm(const char* text) {
     ui::WindowModel& form = ui::Form();
     form.Hide(ControlId::WAIT);
     form.SetCaption(ControlId::error, text);

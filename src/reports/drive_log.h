@@ -40,6 +40,8 @@ void WriteFailure(std::FILE* f, const DriveSlot& s);
 void WriteFailBanner(std::FILE* f);
 void WritePassBanner(std::FILE* f);
 void WriteStopTime(std::FILE* f, const DriveSlot& s);
+// The error panel with `text` in its error line and OK to end the program.
+void ShowAlarm(const char* text);
 // The error panel for a log that could not be created.
 void ShowOpenFailure(const std::string& fileName);
 }  // namespace logparts

@@ -164,7 +164,7 @@ struct Traffic {
     // A switch-off owed while the library keeps every block cannot be sent
     // by anyone: the exit does not wait for it.
     bool SettledLocked() const {
-        const bool unsendable = RequestPoolExhausted() && std::includes(resetOwed.begin(), resetOwed.end(),
+        const bool unsendable = RequestBlocksExhausted() && std::includes(resetOwed.begin(), resetOwed.end(),
                                                                         factoryOn.begin(), factoryOn.end());
         return inFlight == 0 && (factoryOn.empty() || unsendable);
     }
@@ -358,10 +358,6 @@ bool WaitForCommandsToSettle(std::chrono::milliseconds bound) {
     std::unique_lock lock(t.mutex);
     return t.settled.wait_for(lock, bound, [&t] { return t.SettledLocked(); });
 }
-
-bool RequestBlocksExhausted() { return RequestPoolExhausted(); }
-
-std::uint64_t RequestsSent() { return RequestBlocksLent(); }
 
 bool FactoryResetOwed(std::uint8_t ha, std::uint8_t id) {
     std::lock_guard lock(traffic().mutex);

@@ -98,9 +98,9 @@ std::uint32_t RequestBlock::Send(SendASPI32CommandFn send) {
 
 bool RequestBlock::HeldByLibrary() const { return accepted_ && RequestStatus(entry_->srb) == SS_PENDING; }
 
-bool RequestPoolExhausted() { return exhausted.load(std::memory_order_relaxed); }
+bool RequestBlocksExhausted() { return exhausted.load(std::memory_order_relaxed); }
 
-std::uint64_t RequestBlocksLent() { return lent.load(std::memory_order_relaxed); }
+std::uint64_t RequestsSent() { return lent.load(std::memory_order_relaxed); }
 
 std::uint8_t RequestStatus(const SRB_ExecSCSICmd& srb) {
     // The library writes the status last, from its own thread.

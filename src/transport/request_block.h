@@ -50,11 +50,6 @@ private:
     bool accepted_ = false;
 };
 
-// Set for good once a block was wanted and the library held every one.
-bool RequestPoolExhausted();
-// Blocks lent so far.
-std::uint64_t RequestBlocksLent();
-
 // SRB_Status as the library last wrote it.
 std::uint8_t RequestStatus(const SRB_ExecSCSICmd& srb);
 
