@@ -8,14 +8,12 @@
 #include "diagnostics/surface_tests.h"
 #include "discovery/drive_table.h"
 #include "transport/commands.h"
-#include "ui/window_model.h"
+#include "discovery/engine_observer.h"
 
 namespace tamro {
 
 namespace {
 
-using ui::ControlId;
-using ui::Form;
 
 constexpr int kAttempts = 10;
 constexpr std::uint16_t kWriteBlocks = 16;
@@ -147,19 +145,19 @@ int ErrorHitCheck(std::uint8_t hostAdapter, std::uint8_t targetId) {
 
     const TestMode mode = CurrentTestMode();
     const int share = static_cast<int>(TestShare(mode, writePermitted != 0) / kShareScale);
-    const int start = Form().Position(ControlId::PBar);
-    Form().SetProgress(ControlId::TBar, 0);
+    const int start = BarPosition(Bar::Total);
+    SetBar(Bar::Test, 0);
 
     const std::uint32_t blockBytes = slot.blockSize > 0 ? static_cast<std::uint32_t>(slot.blockSize) : 0;
     Check c{hostAdapter, targetId, slot,
             std::vector<std::uint8_t>(std::max<std::size_t>(std::size_t{blockBytes} * kWriteBlocks, kSpecialBytes))};
 
     for (int e = 1; e <= entries; ++e) {
-        Form().SetProgress(ControlId::PBar, start + share / entries * e);
-        Form().SetProgress(ControlId::TBar, 1000 / entries * e);
+        SetBar(Bar::Total, start + share / entries * e);
+        SetBar(Bar::Test, kProgressMaximum / entries * e);
         RetestEntry(c, slot.smartLogEntries[e - 1], slot.retest[e - 1]);
     }
-    Form().SetProgress(ControlId::PBar, start + share);
+    SetBar(Bar::Total, start + share);
 
     if (slot.errorKind == kNoError) return 0;
     slot.errorKind = kLoggedErrorReproduced;

@@ -1,9 +1,12 @@
 #include "diagnostics/run_driver.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "diagnostics/error_hit_check.h"
 #include "diagnostics/run_random.h"
@@ -12,15 +15,14 @@
 #include "diagnostics/worker_end.h"
 #include "discovery/drive_table.h"
 #include "platform/time_text.h"
+#include "reports/drive_log.h"
+#include "discovery/engine_observer.h"
 #include "transport/commands.h"
-#include "ui/window_model.h"
+#include "transport/request_block.h"
 
 namespace tamro {
 
 namespace {
-
-using ui::ControlId;
-
 
 struct LogLayout {
     int entries;
@@ -33,11 +35,7 @@ struct LogLayout {
 constexpr LogLayout kLogLayouts[4] = {{4, 344, 56}, {90, 344, 56}, {90, 496, 56}, {90, 692, 72}};
 constexpr int kStoredEntryBytes = 56;
 
-void Status(const char* text, bool paint = true) {
-    ui::WindowModel& form = ui::Form();
-    form.SetCaption(ControlId::DCONF, text);
-    if (paint) form.Repaint(ControlId::DCONF);
-}
+void Status(const char* text, bool paint = true) { ShowStatus(text, Tone::Unchanged, paint); }
 
 void SetText(char (&field)[64], const char* text) {
     std::snprintf(field, sizeof field, "%s", text);
@@ -169,9 +167,8 @@ int SaAreaRead(std::uint8_t ha, std::uint8_t id) {
         return -1;
     }
     const LogLayout& layout = kLogLayouts[slot.logLayout - 1];
-    static std::array<std::uint8_t, 32768> log;  // one run at a time
+    std::vector<std::uint8_t> log(32768);
     std::array<std::uint8_t, 30> heads{};
-    log.fill(0);
 
     FactorySet10(ha, id, 1);
     if (GetHsp10(ha, id, heads.data()) != 0 || GetLog10(ha, id, log.data()) != 0) {
@@ -212,52 +209,98 @@ int IssueStopUnit(std::uint8_t ha, std::uint8_t id) {
     return 0;
 }
 
+namespace {
+
+enum class SlotEnd { Done, Stopped };
+
+// One chosen drive, from "Run." to its log; `begun` drives came before it.
+SlotEnd RunSlot(int s, int begun) {
+    Observer().Judge(s, "Run.", Tone::Navy, true);
+    // A box ticked after the count (the boxes are locked during a run) must
+    // not divide by zero.
+    const int share = kProgressMaximum / (selectedCount > 0 ? selectedCount : 1);
+    PlaceBar(Bar::Total, share * begun);
+
+    DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
+    SetText(slot.startTime, platform::LocalTimeText().c_str());
+    slot.runFlags |= kFlagIdentity;
+
+    const auto ha = static_cast<std::uint8_t>(slot.hostAdapter & 0x0F);
+    const auto id = static_cast<std::uint8_t>(slot.targetId & 0x0F);
+    Ending ending = Ending::F1;
+    NameAfterAddressIfUnnamed(slot);
+    const std::uint64_t sentBefore = RequestsSent();
+    if (slot.errorKind == kNoError || slot.errorKind == kLogUnreadableAtScan) ending = TestDrive(slot, ha, id);
+    // A drive that no command reached is not judged by the library's fault.
+    if (RequestBlocksExhausted() && RequestsSent() == sentBefore) {
+        Observer().Judge(s, "", Tone::Unchanged, false);
+        StopForKeptRequests();
+        return SlotEnd::Stopped;
+    }
+    if (!EndSlot(ending, ha, id)) return SlotEnd::Stopped;
+    if (RequestBlocksExhausted()) {
+        StopForKeptRequests();
+        return SlotEnd::Stopped;
+    }
+    return SlotEnd::Done;
+}
+
+int SlotsInTable() { return driveCount < kSlotCount ? driveCount : kSlotCount; }
+
+}  // namespace
+
 Runthread::Outcome Runthread::Execute() {
-    ui::WindowModel& form = ui::Form();
+    const WorkChoices& choices = Choices();
     ResetRunRandom();
 
-    const int slots = driveCount < kSlotCount ? driveCount : kSlotCount;
+    const int slots = SlotsInTable();
     selectedCount = 0;
     for (int s = 0; s < slots; ++s)
-        if (form.IsChecked(ui::kSelectBoxes[s])) ++selectedCount;
+        if (choices.Chosen(s)) ++selectedCount;
 
     int begun = 0;
     for (int s = 0; s < slots; ++s) {
         currentSlot = s;
-        form.SetProgress(ControlId::TBar, 0);
-        if (!form.IsChecked(ui::kSelectBoxes[s])) continue;
-
-        form.SetCaption(ui::kJudgeLabels[s], "Run.", ui::colors::kNavy);
-        form.Repaint(ui::kJudgeLabels[s]);
-        // A box ticked after the count (the boxes are locked during a run)
-        // must not divide by zero.
-        const int share = form.Maximum(ControlId::PBar) / (selectedCount > 0 ? selectedCount : 1);
-        form.SetPosition(ControlId::PBar, share * begun);
-        ++begun;
-
-        DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
-        SetText(slot.startTime, platform::LocalTimeText().c_str());
-        slot.runFlags |= kFlagIdentity;
-
-        const auto ha = static_cast<std::uint8_t>(slot.hostAdapter & 0x0F);
-        const auto id = static_cast<std::uint8_t>(slot.targetId & 0x0F);
-        Ending ending = Ending::F1;
-        NameAfterAddressIfUnnamed(slot);
-        const std::uint64_t sentBefore = RequestsSent();
-        if (slot.errorKind == kNoError || slot.errorKind == kLogUnreadableAtScan) ending = TestDrive(slot, ha, id);
-        // A drive that no command reached is not judged by the library's fault.
-        if (RequestBlocksExhausted() && RequestsSent() == sentBefore) {
-            form.SetCaption(ui::kJudgeLabels[s], "");
-            StopForKeptRequests();
-            return Outcome::Stopped;
-        }
-        if (!EndSlot(ending, ha, id)) return Outcome::Stopped;
-        if (RequestBlocksExhausted()) {
-            StopForKeptRequests();
-            return Outcome::Stopped;
-        }
+        SetBar(Bar::Test, 0);
+        if (!choices.Chosen(s)) continue;
+        if (RunSlot(s, begun++) == SlotEnd::Stopped) return Outcome::Stopped;
     }
-    ShowAnalysisFinished();
+    ShowAnalysisFinished(Work::Run);
+    return Outcome::Finished;
+}
+
+Runthread::Outcome Runthread::ExecuteInParallel(int jobs) {
+    const WorkChoices& choices = Choices();
+    std::vector<int> chosen;
+    for (int s = 0; s < SlotsInTable(); ++s)
+        if (choices.Chosen(s)) chosen.push_back(s);
+    selectedCount = static_cast<std::int32_t>(chosen.size());
+
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stopped{false};
+    auto work = [&] {
+        LaneLease lane;
+        if (!lane) {
+            logparts::ShowAlarm("A completion event for another drive cannot be created.");
+            stopped = true;
+            return;
+        }
+        while (!stopped) {
+            const std::size_t k = next.fetch_add(1);
+            if (k >= chosen.size()) return;
+            currentSlot = chosen[k];
+            ResetRunRandom();
+            SetBar(Bar::Test, 0);
+            if (RunSlot(chosen[k], static_cast<int>(k)) == SlotEnd::Stopped) stopped = true;
+        }
+    };
+    const std::size_t workers = std::min<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)), chosen.size());
+    std::vector<std::thread> threads;
+    for (std::size_t w = 0; w < workers; ++w) threads.emplace_back(work);
+    for (std::thread& t : threads) t.join();
+    if (stopped) return Outcome::Stopped;
+    currentSlot = -1;
+    ShowAnalysisFinished(Work::Run);
     return Outcome::Finished;
 }
 

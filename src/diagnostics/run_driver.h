@@ -24,6 +24,13 @@ public:
     // The worker's body. Stopped: a log could not be created, or the library
     // kept every request block, and the run went no further.
     static Outcome Execute();
+
+    // The chosen drives on up to `jobs` threads at once, each drive with a
+    // lane of its own and its own random sequence from the start, so that its
+    // test and its log are the same whichever drives run beside it. Returns
+    // when every drive is done; Stopped as for Execute, with the drives
+    // already at work finished first.
+    static Outcome ExecuteInParallel(int jobs);
 };
 
 }  // namespace tamro

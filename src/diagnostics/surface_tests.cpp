@@ -9,7 +9,7 @@
 #include "diagnostics/surface_errors.h"
 #include "discovery/drive_table.h"
 #include "transport/commands.h"
-#include "ui/window_model.h"
+#include "discovery/engine_observer.h"
 
 namespace tamro {
 
@@ -17,8 +17,6 @@ namespace {
 
 using surface::Procedure;
 using surface::Verdict;
-using ui::ControlId;
-using ui::Form;
 
 // Progress shares are kept multiplied by this, so that the small per-command
 // steps of the long procedures do not vanish in the integer divisions.
@@ -56,16 +54,15 @@ template <class Value>
 void Announce(const char* format, Value value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);
-    Form().SetCaption(ControlId::DCONF, text);
-    Form().Repaint(ControlId::DCONF);
+    ShowStatus(text);
 }
 
 void AnnounceLba(const char* format, std::uint64_t lba) { Announce(format, static_cast<unsigned long>(lba)); }
 
 int ToPosition(std::uint64_t value) { return static_cast<int>(std::min<std::uint64_t>(value, INT_MAX)); }
 
-void SetTotal(const Run& r, std::uint64_t advance) { Form().SetProgress(ControlId::PBar, ToPosition(r.start + advance)); }
-void SetTest(std::uint64_t position) { Form().SetProgress(ControlId::TBar, ToPosition(position)); }
+void SetTotal(const Run& r, std::uint64_t advance) { SetBar(Bar::Total, ToPosition(r.start + advance)); }
+void SetTest(std::uint64_t position) { SetBar(Bar::Test, ToPosition(position)); }
 
 // p of `steps` done: PBar and TBar as the procedures compute them, every
 // division an integer one in this order.
@@ -76,7 +73,7 @@ void ShowStep(const Run& r, std::uint64_t steps, std::uint64_t p) {
 
 void CompleteProcedure(Run& r) {
     SetTotal(r, r.share / kFixed);
-    r.start = Form().Position(ControlId::PBar);
+    r.start = BarPosition(Bar::Total);
 }
 
 std::uint32_t BlockBytes(const DriveSlot& slot) {
@@ -238,11 +235,7 @@ int WriteHundredMegabytes(Run& r, bool inner) {
 
 }  // namespace
 
-TestMode CurrentTestMode() {
-    if (Form().IsChecked(ControlId::ExtTest)) return TestMode::Extended;
-    if (Form().IsChecked(ControlId::StdTest)) return TestMode::Standard;
-    return TestMode::Quick;
-}
+TestMode CurrentTestMode() { return Choices().Mode(); }
 
 int ShareDivisor(TestMode mode, bool writes) {
     switch (mode) {
@@ -254,7 +247,7 @@ int ShareDivisor(TestMode mode, bool writes) {
 }
 
 std::uint32_t TestShare(TestMode mode, bool writes) {
-    const int perDrive = Form().Maximum(ControlId::PBar) / std::max(selectedCount, 1);
+    const int perDrive = kProgressMaximum / std::max(selectedCount, 1);
     return static_cast<std::uint32_t>(perDrive / ShareDivisor(mode, writes)) * kShareScale;
 }
 
@@ -285,7 +278,7 @@ std::size_t SurfaceBufferBytes(std::int32_t blockSize, bool largeTransfers) {
 int RunSequentialVerify(std::uint8_t hostAdapter, std::uint8_t targetId) {
     DriveSlot& slot = CurrentDrive();
     if (slot.lastLba == 0) return -1;
-    Run r{hostAdapter, targetId, slot, TestShare(TestMode::Extended, false), Form().Position(ControlId::PBar), {}};
+    Run r{hostAdapter, targetId, slot, TestShare(TestMode::Extended, false), BarPosition(Bar::Total), {}};
     return SequentialVerify(r);
 }
 
@@ -315,7 +308,7 @@ int RunSurfaceTests(std::uint8_t hostAdapter, std::uint8_t targetId) {
     const bool writes = writePermitted != 0;
     const bool extended = mode == TestMode::Extended;
     Run r{hostAdapter, targetId, slot, TestShare(mode, writes),
-          Form().Position(ControlId::PBar),
+          BarPosition(Bar::Total),
           std::vector<std::uint8_t>(SurfaceBufferBytes(slot.blockSize, extended && writes))};
 
     if (extended) {

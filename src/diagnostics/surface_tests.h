@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "discovery/engine_observer.h"
+
 namespace tamro {
 
 // The media test of the drive in currentSlot. 0 when every procedure of the
@@ -20,9 +22,7 @@ int RunSurfaceTests(std::uint8_t hostAdapter, std::uint8_t targetId);
 // command path. 0, or -1 as RunSurfaceTests.
 int RunSequentialVerify(std::uint8_t hostAdapter, std::uint8_t targetId);
 
-enum class TestMode { Quick, Standard, Extended };
-
-// ExtTest ticked: Extended; else StdTest: Standard; else Quick.
+// The mode chosen for the run.
 TestMode CurrentTestMode();
 
 // How many equal shares one drive's part of PBar is cut into: one per

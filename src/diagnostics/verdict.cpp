@@ -2,30 +2,19 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "discovery/drive_table.h"
+#include "discovery/engine_observer.h"
 #include "platform/time_text.h"
 #include "reports/drive_log.h"
-#include "ui/window_model.h"
 
 namespace tamro {
 
 namespace {
 
-using ui::ControlId;
-
-// The slot's row of controls: check box, line, JUDGE label, log button.
-constexpr std::size_t kRowStride = ui::IndexOf(ControlId::ID1D) - ui::IndexOf(ControlId::ID0D);
-static_assert(ui::IndexOf(ControlId::J1) - ui::IndexOf(ControlId::J0) == kRowStride);
-static_assert(ui::IndexOf(ControlId::ID6) - ui::IndexOf(ControlId::ID0) == 6 * kRowStride);
-
-// None when currentSlot names no row (the slot display leaves it at 7).
-std::optional<ControlId> RowControl(ControlId first) {
-    if (currentSlot < 0 || currentSlot >= kSlotCount) return std::nullopt;
-    return ui::ControlAt(ui::IndexOf(first) + kRowStride * static_cast<std::size_t>(currentSlot));
-}
+// currentSlot names no row when the slot display has left it at 7.
+bool OnARow() { return currentSlot >= 0 && currentSlot < kSlotCount; }
 
 void StampStopTime(DriveSlot& slot) {
     const std::string now = platform::LocalTimeText();
@@ -33,11 +22,8 @@ void StampStopTime(DriveSlot& slot) {
     std::memcpy(slot.stopTime, now.data(), std::min(now.size(), sizeof slot.stopTime - 1));
 }
 
-void ShowJudge(const char* text, ui::Rgb colour) {
-    if (const auto judge = RowControl(ControlId::J0)) {
-        ui::Form().SetCaption(*judge, text, colour);
-        ui::Form().Repaint(*judge);
-    }
+void ShowJudge(const char* text, Tone tone) {
+    if (OnARow()) Observer().Judge(currentSlot, text, tone, true);
 }
 
 }  // namespace
@@ -46,7 +32,7 @@ int MarkPass() {
     DriveSlot& slot = CurrentDrive();
     StampStopTime(slot);
     slot.runFlags |= kFlagPass;
-    ShowJudge("PASS", ui::colors::kGreen);
+    ShowJudge("PASS", Tone::Green);
     return 0;
 }
 
@@ -55,18 +41,17 @@ int MarkFailOrNo() {
     StampStopTime(slot);
     slot.runFlags |= slot.errorKind == kLogUnreadableAtScan ? kFlagNoJudge : kFlagFail;
     if (slot.errorKind == kNotIdentified || slot.errorKind == kLogUnreadableAtScan)
-        ShowJudge("------ ", ui::colors::kMaroon);
+        ShowJudge("------ ", Tone::Maroon);
     else
-        ShowJudge("FAIL", ui::colors::kRed);
+        ShowJudge("FAIL", Tone::Red);
     return 0;
 }
 
 int FinishSlot() {
-    if (WriteDriveLog() != 0) return -1;
-    ui::WindowModel& form = ui::Form();
-    if (const auto logButton = RowControl(ControlId::ID0)) form.Enable(*logButton);
-    form.SetCaption(ControlId::DCONF, "");
-    form.Repaint(ControlId::DCONF);
+    std::string path;
+    if (WriteDriveLog(&path) != 0) return -1;
+    if (OnARow()) Observer().LogWritten(currentSlot, path);
+    ShowStatus("");
     return 0;
 }
 

@@ -3,10 +3,13 @@
 // more, the worker waits for the end.
 #pragma once
 
+#include "discovery/engine_observer.h"
+
 namespace tamro {
 
-// NewTEST enabled, the green closing text in the status line, both bars full.
-void ShowAnalysisFinished();
+// Both bars full, and the observer told: NewTEST enabled, the green closing
+// text in the status line, the percentages at 100.
+void ShowAnalysisFinished(Work work);
 
 // The alarm for a library that keeps every request block: its text in the
 // error line, OK to end the program.

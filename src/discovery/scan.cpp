@@ -5,19 +5,18 @@
 #include <climits>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "discovery/drive_table.h"
 #include "transport/aspi.h"
+#include "discovery/engine_observer.h"
 #include "transport/commands.h"
-#include "ui/window_model.h"
 
 namespace tamro {
 
 namespace {
 
-using ui::ControlId;
-
-void ShowError(const char* text) { ui::Form().SetCaption(ControlId::error, text); }
+void ShowError(const char* text) { Observer().ScanFailure(text); }
 
 constexpr char kInitialComment[] = "Initial status for comment.";
 constexpr char kNotHalcyon[] = "This drive is not HALCYON disk series.";
@@ -130,8 +129,7 @@ int IdentifyVendor(std::uint8_t ha, std::uint8_t id, const std::uint8_t* inquiry
         return -1;
     }
     StartStopUnit(ha, id, 1);
-    static std::array<std::uint8_t, 32768> log;  // one scan at a time
-    log.fill(0);
+    std::vector<std::uint8_t> log(32768);
     FactorySet10(ha, id, 1);
     const int read = GetLog10(ha, id, log.data());
     FactorySet10(ha, id, 0);
@@ -189,19 +187,7 @@ void Startthread::Start() { std::thread(&Startthread::Execute).detach(); }
 
 void Startthread::Execute() {
     ScanBuses();
-    const int result = ScanBuses();
-    ui::WindowModel& form = ui::Form();
-    if (result == -1) {
-        form.Show(ControlId::ALARM);
-        form.Show(ControlId::error);
-        form.Enable(ControlId::OK);
-        form.Hide(ControlId::WAIT);
-    } else {
-        form.Hide(ControlId::ALARM);
-        form.Hide(ControlId::WAIT);
-        form.Enable(ControlId::accept);
-        form.Enable(ControlId::cancel);
-    }
+    Observer().ScanEnded(ScanBuses() != -1);
 }
 
 }  // namespace tamro

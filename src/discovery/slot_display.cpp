@@ -6,15 +6,11 @@
 
 #include "diagnostics/verdict.h"
 #include "discovery/drive_table.h"
-#include "ui/window_model.h"
+#include "discovery/engine_observer.h"
 
 namespace tamro {
 
 namespace {
-
-using ui::ControlId;
-namespace colors = ui::colors;
-
 
 // `length` bytes of the INQUIRY data from `from` on, stopping at a NUL, padded
 // with blanks to `width`.
@@ -61,18 +57,14 @@ std::string AddressLine(const DriveSlot& slot, const char* text) {
 }  // namespace
 
 void ShowSlots() {
-    ui::WindowModel& form = ui::Form();
+    EngineObserver& list = Observer();
     if (driveCount == 0) {
         for (int n = 0; n < kSlotCount; ++n) {
-            form.SetCaption(ui::kSlotLines[n], "HA#x/IDxx   Non Connection ");
-            form.SetCaption(ui::kJudgeLabels[n], " ------ ");
+            list.DriveLine(n, "HA#x/IDxx   Non Connection ", Tone::Unchanged);
+            list.Judge(n, " ------ ", Tone::Unchanged, false);
         }
-        form.Hide(ControlId::Panel3);
     }
-    for (int n = 0; n < kSlotCount; ++n) {
-        form.SetFontColor(ui::kSlotLines[n], colors::kBlack);
-        form.Disable(ui::kLogButtons[n]);
-    }
+    list.ListReset(driveCount == 0);
     if (driveCount == 0) {
         currentSlot = 0;
         return;
@@ -86,15 +78,14 @@ void ShowSlots() {
         const bool empty = !identity && slot.errorKind == kNoError;
         bool failed = false;
         if (identity) {
-            form.SetCaption(ui::kSlotLines[n], IdentityLine(slot),
-                            slot.errorKind == kLogUnreadableAtScan ? colors::kMaroon : colors::kGreen);
+            list.DriveLine(n, IdentityLine(slot), slot.errorKind == kLogUnreadableAtScan ? Tone::Maroon : Tone::Green);
         } else if (slot.errorKind == kNotIdentified) {
-            form.SetCaption(ui::kSlotLines[n], AddressLine(slot, "Device name not available."), colors::kMaroon);
+            list.DriveLine(n, AddressLine(slot, "Device name not available."), Tone::Maroon);
         } else if (slot.errorKind != kNoError) {
-            form.SetCaption(ui::kSlotLines[n], AddressLine(slot, "This Drive had check condition."), colors::kRed);
+            list.DriveLine(n, AddressLine(slot, "This Drive had check condition."), Tone::Red);
             failed = true;
         } else {
-            form.SetCaption(ui::kSlotLines[n], "HA#x/IDxx  Non Connection ");
+            list.DriveLine(n, "HA#x/IDxx  Non Connection ", Tone::Unchanged);
         }
 
         if (failed) {
@@ -104,17 +95,10 @@ void ShowSlots() {
         }
 
         if (empty || slot.errorKind == kNotIdentified) {
-            form.SetCaption(ui::kJudgeLabels[n], " ------ ");
-            form.Repaint(ui::kJudgeLabels[n]);
+            list.Judge(n, " ------ ", Tone::Unchanged, true);
         } else {
-            form.SetCaption(ui::kJudgeLabels[n], "");
-            form.Repaint(ui::kJudgeLabels[n]);
-            if (slot.errorKind == kNoError) {
-                form.Check(ui::kSelectBoxes[n]);
-                form.Enable(ui::kSelectBoxes[n]);
-            } else {
-                form.Uncheck(ui::kSelectBoxes[n]);
-            }
+            list.Judge(n, "", Tone::Unchanged, true);
+            list.Selectable(n, slot.errorKind == kNoError);
         }
     }
 }

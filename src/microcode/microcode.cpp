@@ -7,33 +7,21 @@
 #include "diagnostics/verdict.h"
 #include "diagnostics/worker_end.h"
 #include "discovery/drive_table.h"
-#include "platform/folders.h"
 #include "platform/time_text.h"
 #include "reports/drive_log.h"
+#include "discovery/engine_observer.h"
 #include "transport/commands.h"
-#include "ui/window_model.h"
 
 namespace tamro {
 
 namespace {
 
-using ui::ControlId;
-
-
-constexpr char kRefusalPrefix[] = "Microcode file ";
-
 void Refuse(const char* text) {
     microcodeLength = 0;
-    ui::Form().SetCaption(ControlId::DCONF, text, ui::colors::kRed);
-    ui::Form().Repaint(ControlId::DCONF);
+    ShowStatus(text, Tone::Red);
 }
 
-void Status(const char* text) {
-    ui::Form().SetCaption(ControlId::DCONF, text);
-    ui::Form().Repaint(ControlId::DCONF);
-}
-
-void SetProgress(ControlId bar, int position) { ui::Form().SetProgress(bar, position); }
+void Status(const char* text) { ShowStatus(text); }
 
 const char* SeriesLine(std::int32_t logLayout) {
     switch (logLayout) {
@@ -47,7 +35,6 @@ const char* SeriesLine(std::int32_t logLayout) {
 
 // Sends the image from its end backwards; false when a chunk failed.
 bool Download(std::uint8_t ha, std::uint8_t id, int driveShare) {
-    ui::WindowModel& form = ui::Form();
     const auto length = static_cast<std::uint32_t>(microcodeLength);
     const int steps = static_cast<int>(length / kMicrocodeChunk) + 1;
     std::uint32_t remaining = length;
@@ -55,20 +42,16 @@ bool Download(std::uint8_t ha, std::uint8_t id, int driveShare) {
         const std::uint32_t n = remaining < kMicrocodeChunk ? remaining : kMicrocodeChunk;
         remaining -= n;
         if (WriteBuffer(ha, id, n, remaining) != 0) return false;
-        SetProgress(ControlId::TBar, form.Position(ControlId::TBar) + 1000 / steps);
-        SetProgress(ControlId::PBar, form.Position(ControlId::PBar) + driveShare / steps);
+        SetBar(Bar::Test, BarPosition(Bar::Test) + kProgressMaximum / steps);
+        SetBar(Bar::Total, BarPosition(Bar::Total) + driveShare / steps);
     }
     return true;
 }
 
 }  // namespace
 
-bool LoadMicrocodeImage() {
-    ui::WindowModel& form = ui::Form();
-    const auto chosen = form.ExecuteOpenDialog(platform::CurrentFolder());
-    if (!chosen) return false;
-
-    std::FILE* file = std::fopen(chosen->c_str(), "rb");
+bool LoadMicrocodeImage(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         Refuse("Microcode file cannot be opened; nothing loaded.");
         return false;
@@ -91,22 +74,21 @@ bool LoadMicrocodeImage() {
         return false;
     }
     microcodeLength = static_cast<std::int32_t>(read);
-    if (form.Caption(ControlId::DCONF).starts_with(kRefusalPrefix)) Status("");
     return true;
 }
 
 int WriteMicrocodeLog() {
     Status("** Now saving test result of the drive. **");
     const DriveSlot& s = CurrentDrive();
-    const std::string fileName = LogFileName(s.serialNumber);
-    std::FILE* f = std::fopen(fileName.c_str(), "wb");
+    logparts::LogFile log(LogFileName(s.serialNumber));
+    std::FILE* f = log.get();
     if (f == nullptr) {
-        logparts::ShowOpenFailure(fileName);
+        logparts::ShowOpenFailure(log.Name());
         return -1;
     }
     logparts::WriteHeader(f, s);
     if (const char* series = SeriesLine(s.logLayout)) std::fputs(series, f);
-    std::fprintf(f, "\r\n MicroCode : %s\r\n", ui::Form().OpenDialogFileName().c_str());
+    std::fprintf(f, "\r\n MicroCode : %s\r\n", Choices().MicrocodeFileName().c_str());
     if (s.runFlags & kFlagFail) {
         std::fputs("\r\n", f);
         if (s.errorKind == kTransportError || s.errorKind == kCheckCondition)
@@ -117,31 +99,31 @@ int WriteMicrocodeLog() {
     }
     if (s.runFlags & kFlagPass) logparts::WritePassBanner(f);
     logparts::WriteStopTime(f, s);
-    std::fclose(f);
-    if (currentSlot >= 0 && currentSlot < kSlotCount) ui::Form().Enable(ui::kLogButtons[currentSlot]);
+    std::string path;
+    if (!log.Commit(&path)) return -1;
+    if (currentSlot >= 0 && currentSlot < kSlotCount) Observer().LogWritten(currentSlot, path);
     Status("");
     return 0;
 }
 
 MicroCodethread::Outcome MicroCodethread::Execute() {
-    ui::WindowModel& form = ui::Form();
+    const WorkChoices& choices = Choices();
     const int slots = driveCount < kSlotCount ? driveCount : kSlotCount;
     selectedCount = 0;
     for (int s = 0; s < slots; ++s)
-        if (form.IsChecked(ui::kSelectBoxes[s])) ++selectedCount;
+        if (choices.Chosen(s)) ++selectedCount;
 
     int begun = 0;
     for (int s = 0; s < slots; ++s) {
         currentSlot = s;
-        SetProgress(ControlId::TBar, 0);
-        if (!form.IsChecked(ui::kSelectBoxes[s])) continue;
+        SetBar(Bar::Test, 0);
+        if (!choices.Chosen(s)) continue;
 
-        form.SetCaption(ui::kJudgeLabels[s], "Run.", ui::colors::kNavy);
-        form.Repaint(ui::kJudgeLabels[s]);
+        Observer().Judge(s, "Run.", Tone::Navy, true);
         // The boxes stay enabled during a download: one ticked after the
         // count must not divide by zero.
-        const int driveShare = 1000 / (selectedCount > 0 ? selectedCount : 1);
-        SetProgress(ControlId::PBar, driveShare * begun);
+        const int driveShare = kProgressMaximum / (selectedCount > 0 ? selectedCount : 1);
+        SetBar(Bar::Total, driveShare * begun);
         ++begun;
 
         DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
@@ -160,13 +142,12 @@ MicroCodethread::Outcome MicroCodethread::Execute() {
 
         const auto ha = static_cast<std::uint8_t>(slot.hostAdapter & 0x0F);
         const auto id = static_cast<std::uint8_t>(slot.targetId & 0x0F);
-        form.SetCaption(ControlId::DCONF, "** MicroCode DownLoad **", ui::colors::kNavy);
-        form.Repaint(ControlId::DCONF);
+        ShowStatus("** MicroCode DownLoad **", Tone::Navy);
         const std::uint64_t sentBefore = RequestsSent();
         const bool downloaded = Download(ha, id, driveShare);
         // A drive that no command reached is not judged by the library's fault.
         if (RequestBlocksExhausted() && RequestsSent() == sentBefore) {
-            form.SetCaption(ui::kJudgeLabels[s], "");
+            Observer().Judge(s, "", Tone::Unchanged, false);
             StopForKeptRequests();
             return Outcome::Stopped;
         }
@@ -176,7 +157,7 @@ MicroCodethread::Outcome MicroCodethread::Execute() {
         } else {
             MarkPass();
             WriteMicrocodeLog();
-            SetProgress(ControlId::TBar, 1000);
+            SetBar(Bar::Test, kProgressMaximum);
         }
         if (RequestBlocksExhausted()) {
             StopForKeptRequests();
@@ -184,8 +165,7 @@ MicroCodethread::Outcome MicroCodethread::Execute() {
         }
     }
 
-    ShowAnalysisFinished();
-    form.Enable(ControlId::Button9);
+    ShowAnalysisFinished(Work::Download);
     return Outcome::Finished;
 }
 

@@ -3,15 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tamro {
 
 constexpr std::uint32_t kMicrocodeChunk = 32768;
 
-// Shows the file dialog and reads the chosen file into microcodeImage. True
-// when a file was loaded; a file that is empty, too large for the image, or
-// cannot be read is refused with a message in the status line.
-bool LoadMicrocodeImage();
+// Reads the file into microcodeImage. True when it was loaded; a file that
+// is empty, too large for the image, or cannot be read is refused with a
+// message in the status line, which then begins with kMicrocodeRefusal.
+bool LoadMicrocodeImage(const std::string& path);
+inline constexpr char kMicrocodeRefusal[] = "Microcode file ";
 
 // Writes the microcode log of the current slot after its verdict. 0, or -1
 // when the file could not be created (the error panel says so).

@@ -10,4 +10,21 @@ std::string CurrentFolder() {
     return ec ? std::string() : folder.string();
 }
 
+std::string InCurrentFolder(const std::string& name) {
+    std::error_code ec;
+    const auto folder = std::filesystem::current_path(ec);
+    return ec ? name : (folder / name).string();
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    return !ec;
+}
+
+void RemoveFile(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+}
+
 }  // namespace tamro::platform

@@ -9,4 +9,14 @@ namespace tamro::platform {
 // Empty when it cannot be told.
 std::string CurrentFolder();
 
+// `name` in the current folder, as a full path.
+std::string InCurrentFolder(const std::string& name);
+
+// Moves `from` over `to`, replacing a file of that name at once. False when
+// it could not.
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+// Removes the file if there is one.
+void RemoveFile(const std::string& path);
+
 }  // namespace tamro::platform

@@ -4,17 +4,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <utility>
 
 #include "discovery/drive_table.h"
+#include "discovery/engine_observer.h"
+#include "platform/folders.h"
 #include "reports/smart_data_page.h"
 #include "transport/commands.h"
-#include "ui/window_model.h"
 
 namespace tamro {
 
 namespace {
-
-using ui::ControlId;
 
 // The text of a fixed-size field, which need not hold a terminator.
 template <std::size_t N>
@@ -275,14 +277,62 @@ void logparts::ShowOpenFailure(const std::string& fileName) {
     ShowAlarm(text);
 }
 
-void logparts::ShowAlarm(const char* text) {
-    ui::WindowModel& form = ui::Form();
-    form.Hide(ControlId::WAIT);
-    form.SetCaption(ControlId::error, text);
-    form.Show(ControlId::error);
-    form.Show(ControlId::ALARM);
-    form.Enable(ControlId::OK);
-    form.Repaint(ControlId::ALARM);
+void logparts::ShowAlarm(const char* text) { Observer().Alarm(text); }
+
+namespace {
+
+// The part files of logs in writing, for a stop that ends their writers.
+struct Unfinished {
+    std::mutex mutex;
+    std::set<std::string> parts;
+};
+
+Unfinished& unfinished() {
+    static Unfinished* u = new Unfinished;  // writers may outlive static destruction
+    return *u;
+}
+
+}  // namespace
+
+logparts::LogFile::LogFile(std::string name) : name_(std::move(name)), part_(name_ + ".part") {
+    {
+        std::lock_guard lock(unfinished().mutex);
+        unfinished().parts.insert(part_);
+    }
+    // A name that cannot be a file (a folder's, say) fails before anything
+    // is sent for the log, as a log opened in place would.
+    std::FILE* existing = std::fopen(name_.c_str(), "rb");
+    if (existing != nullptr) std::fclose(existing);
+    std::FILE* probe = std::fopen(name_.c_str(), "ab");
+    if (probe == nullptr) return;
+    std::fclose(probe);
+    if (existing == nullptr) platform::RemoveFile(name_);
+    file_ = std::fopen(part_.c_str(), "wb");
+}
+
+logparts::LogFile::~LogFile() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        platform::RemoveFile(part_);
+    }
+    std::lock_guard lock(unfinished().mutex);
+    unfinished().parts.erase(part_);
+}
+
+bool logparts::LogFile::Commit(std::string* path) {
+    const bool written = std::fclose(std::exchange(file_, nullptr)) == 0;
+    if (!written || !platform::ReplaceFile(part_, name_)) {
+        platform::RemoveFile(part_);
+        ShowOpenFailure(name_);
+        return false;
+    }
+    if (path != nullptr) *path = platform::InCurrentFolder(name_);
+    return true;
+}
+
+void DiscardUnfinishedLogs() {
+    std::lock_guard lock(unfinished().mutex);
+    for (const std::string& part : unfinished().parts) platform::RemoveFile(part);
 }
 
 namespace {
@@ -322,20 +372,18 @@ std::string LogFileName(std::string_view serial) {
     return name + ".log";
 }
 
-int WriteDriveLog() {
-    ui::WindowModel& form = ui::Form();
-    form.SetCaption(ControlId::DCONF, "** Now saving test result of the drive. **");
-    form.Repaint(ControlId::DCONF);
+int WriteDriveLog(std::string* path) {
+    ShowStatus("** Now saving test result of the drive. **");
 
     // The log tells the verdict's story: the SMART page's own commands may
     // fail and overwrite the slot's error state before the verdict section
     // is written, so everything is written from the state as judged.
     const auto judged = std::make_unique<const DriveSlot>(CurrentDrive());
     const DriveSlot& s = *judged;
-    const std::string fileName = LogFileName(s.serialNumber);
-    std::FILE* f = std::fopen(fileName.c_str(), "wb");
+    logparts::LogFile log(LogFileName(s.serialNumber));
+    std::FILE* f = log.get();
     if (f == nullptr) {
-        logparts::ShowOpenFailure(fileName);
+        logparts::ShowOpenFailure(log.Name());
         return -1;
     }
 
@@ -361,8 +409,7 @@ int WriteDriveLog() {
     if (FactoryResetOwed(static_cast<std::uint8_t>(s.hostAdapter & 0x0F), static_cast<std::uint8_t>(s.targetId & 0x0F)))
         Put(f, "\r\n<<< Factory mode is still on: Factory ReSet(10) could not be sent. >>>\r\n");
     logparts::WriteStopTime(f, s);
-    std::fclose(f);
-    return 0;
+    return log.Commit(path) ? 0 : -1;
 }
 
 namespace logparts {

@@ -26,10 +26,14 @@ std::string LogFileName(const char (&serial)[N]) {
     return LogFileName(std::string_view(serial, static_cast<std::size_t>(end - serial)));
 }
 
-// Writes the current slot's log, replacing a file of the same name. 0 when
-// written; -1 when the file could not be created, with the error panel then
-// showing "Cannot open file <name>".
-int WriteDriveLog();
+// Writes the current slot's log, replacing a file of the same name, and
+// gives its full path. 0 when written; -1 when the file could not be
+// created, with the alarm then showing "Cannot open file <name>".
+int WriteDriveLog(std::string* path = nullptr);
+
+// Removes what logs still in writing have written so far: for a stop that
+// ends their writers, which then never finish them.
+void DiscardUnfinishedLogs();
 
 // The parts that the microcode log shares with the drive test log.
 namespace logparts {
@@ -42,6 +46,29 @@ void WritePassBanner(std::FILE* f);
 void WriteStopTime(std::FILE* f, const DriveSlot& s);
 // The error panel with `text` in its error line and OK to end the program.
 void ShowAlarm(const char* text);
+
+// A log written whole or not at all: its text goes to "<name>.part", which
+// replaces the log only once complete, so that a program stopped meanwhile
+// leaves the previous log or none, never half of one.
+class LogFile {
+public:
+    explicit LogFile(std::string name);
+    // One never committed is removed.
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+    // Null when the file could not be created.
+    std::FILE* get() const { return file_; }
+    const std::string& Name() const { return name_; }
+    // Closes it and puts it in place, giving its full path; false, with the
+    // alarm as for a log that cannot be created, when that failed.
+    bool Commit(std::string* path);
+
+private:
+    std::string name_;
+    std::string part_;
+    std::FILE* file_ = nullptr;
+};
 // The error panel for a log that could not be created.
 void ShowOpenFailure(const std::string& fileName);
 }  // namespace logparts

@@ -61,12 +61,13 @@ int Execute(Variant v, const char* label, RequestBlock& request) {
 
     const SRB_ExecSCSICmd* srb = &request.Srb();
     const std::uint32_t sent = request.Send(aspi.sendCommand);
-    if (sent == SS_PENDING && aspi.completionEvent) {
+    platform::CompletionEvent* event = request.Event();
+    if (sent == SS_PENDING && event != nullptr) {
         // A block given up here is still the library's: the request block
         // aborts it when the command is done with it.
-        switch (AwaitCompletion(*aspi.completionEvent, *srb, WaitFor(v))) {
+        switch (AwaitCompletion(*event, *srb, WaitFor(v))) {
             case platform::WaitResult::Signalled:
-                aspi.completionEvent->Reset();
+                event->Reset();
                 break;
             case platform::WaitResult::Abandoned:
                 if (!probe) Fail(kErrorTransport, "Error: %s: Event Abandoned.", label);
@@ -183,7 +184,7 @@ int AspiInit() {
     // One event for the life of the process: a request that timed out may
     // still signal it later, so its handle must never be closed and reused.
     if (!aspi.completionEvent) {
-        aspi.completionEvent = eventFactory ? eventFactory() : platform::CreateCompletionEvent();
+        aspi.completionEvent = CreateRequestEvent();
         if (!aspi.completionEvent) return -1;
     }
     return static_cast<int>(info & 0xFF);
@@ -261,7 +262,11 @@ platform::WaitResult AwaitCompletion(platform::CompletionEvent& event, const SRB
     }
 }
 
-void AbortRequest(SRB_ExecSCSICmd& srb) {
+std::unique_ptr<platform::CompletionEvent> CreateRequestEvent() {
+    return eventFactory ? eventFactory() : platform::CreateCompletionEvent();
+}
+
+void AbortRequest(SRB_ExecSCSICmd& srb, platform::CompletionEvent* event) {
     AspiBinding& aspi = Aspi();
     if (aspi.sendCommand == nullptr) return;
     // Answered before SendASPI32Command returns, so it may live here.
@@ -271,7 +276,7 @@ void AbortRequest(SRB_ExecSCSICmd& srb) {
     abort.SRB_HaId = srb.SRB_HaId;
     abort.SRB_ToAbort = &srb;
     aspi.sendCommand(&abort);
-    if (aspi.completionEvent) AwaitCompletion(*aspi.completionEvent, srb, waits.abortMs);
+    if (event != nullptr) AwaitCompletion(*event, srb, waits.abortMs);
 }
 
 int ReportPersistentUnitAttention(const char* label, const SRB_ExecSCSICmd* srb) {

@@ -112,8 +112,13 @@ platform::WaitResult AwaitCompletion(platform::CompletionEvent& event, const SRB
                                      std::uint32_t timeoutMs);
 
 // Asks the library to abort a request that it still holds (SC_ABORT_SRB)
-// and waits a short while for the block to finish, aborted or not.
-void AbortRequest(SRB_ExecSCSICmd& srb);
+// and waits a short while on its event for the block to finish, aborted or
+// not.
+void AbortRequest(SRB_ExecSCSICmd& srb, platform::CompletionEvent* event);
+
+// A completion event as the binding's is made (the test seam included); null
+// when the system refuses one.
+std::unique_ptr<platform::CompletionEvent> CreateRequestEvent();
 
 // The failure of a command that kept answering unit attention: sense and CDB
 // are saved as for a CHECK CONDITION. Returns -1.

@@ -58,7 +58,8 @@ void Fill(const Request& r, RequestBlock& request) {
     srb.SRB_SenseLen = kSenseLength;
     srb.SRB_CDBLen = r.cdbLength;
     std::memcpy(srb.CDBByte, r.cdb, r.cdbLength);
-    srb.SRB_PostProc = Aspi().completionEvent ? Aspi().completionEvent->Handle() : nullptr;
+    platform::CompletionEvent* event = request.Event();
+    srb.SRB_PostProc = event != nullptr ? event->Handle() : nullptr;
 }
 
 // A command that is not sent. The probe (no label) writes nothing.
@@ -164,7 +165,7 @@ struct Traffic {
     // A switch-off owed while the library keeps every block cannot be sent
     // by anyone: the exit does not wait for it.
     bool SettledLocked() const {
-        const bool unsendable = RequestBlocksExhausted() && std::includes(resetOwed.begin(), resetOwed.end(),
+        const bool unsendable = AnyRequestLaneExhausted() && std::includes(resetOwed.begin(), resetOwed.end(),
                                                                         factoryOn.begin(), factoryOn.end());
         return inFlight == 0 && (factoryOn.empty() || unsendable);
     }

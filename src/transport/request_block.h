@@ -8,11 +8,15 @@
 // until the library lets go of it; a block whose request was given up is
 // taken again only when no other is free, so that a library that completes
 // such a request once more writes into an idle block.
+//
+// Drives tested at once each have a lane of their own: blocks and a
+// completion event that no other drive's request takes, signals or waits on.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/completion_event.h"
 #include "transport/commands.h"
 #include "transport/srb.h"
 
@@ -21,6 +25,25 @@ namespace tamro {
 constexpr std::size_t kRequestBlocks = 4;
 
 struct PooledRequest;
+struct RequestLane;
+
+// The calling thread's own lane for as long as the lease lives; without one
+// a thread uses the first lane, whose event is the binding's. A lane is never
+// freed: when its lease ends it waits, with any block the library still
+// holds, for the next lease.
+class LaneLease {
+public:
+    LaneLease();
+    ~LaneLease();
+    LaneLease(const LaneLease&) = delete;
+    LaneLease& operator=(const LaneLease&) = delete;
+    // False when the lane's completion event could not be created; the
+    // thread then stays on the first lane.
+    explicit operator bool() const { return lane_ != nullptr; }
+
+private:
+    RequestLane* lane_;
+};
 
 // One block of the pool with its data buffer, for the time of one command.
 class RequestBlock {
@@ -44,16 +67,25 @@ public:
     std::uint32_t Send(SendASPI32CommandFn send);
     // Sent, accepted and not yet finished: the library may still write it.
     bool HeldByLibrary() const;
+    // The event the library signals for this block: its lane's; none before
+    // the binding has one.
+    platform::CompletionEvent* Event() const;
 
 private:
+    RequestLane* lane_;
     PooledRequest* entry_;
     bool accepted_ = false;
 };
+
+// Whether any lane found every block held by the library: an owed switch-off
+// of a factory mode may then never be sent.
+bool AnyRequestLaneExhausted();
 
 // SRB_Status as the library last wrote it.
 std::uint8_t RequestStatus(const SRB_ExecSCSICmd& srb);
 
 namespace testing {
+// Over every lane.
 std::size_t QuarantinedRequestBlocks();
 // Puts quarantined blocks back into use and forgets that the pool ran dry;
 // only once the library can no longer write them (the simulated bus forgets

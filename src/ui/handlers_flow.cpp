@@ -10,6 +10,7 @@
 #include "discovery/scan.h"
 #include "discovery/slot_display.h"
 #include "microcode/microcode.h"
+#include "platform/folders.h"
 #include "transport/commands.h"
 #include "ui/main_window.h"
 #include "ui/window_model.h"
@@ -132,10 +133,21 @@ void Button6Click() {
     Startthread::Start();
 }
 
+bool LoadChosenMicrocode() {
+    WindowModel& form = Form();
+    const auto chosen = form.ExecuteOpenDialog(platform::CurrentFolder());
+    if (!chosen || !LoadMicrocodeImage(*chosen)) return false;
+    if (form.Caption(ControlId::DCONF).starts_with(kMicrocodeRefusal)) {
+        form.SetCaption(ControlId::DCONF, "");
+        form.Repaint(ControlId::DCONF);
+    }
+    return true;
+}
+
 void DLClick() {
     WindowModel& form = Form();
     form.Disable(ControlId::Button8);
-    if (LoadMicrocodeImage()) form.Enable(ControlId::Button8);
+    if (LoadChosenMicrocode()) form.Enable(ControlId::Button8);
 }
 
 void Button8Click() {

@@ -43,6 +43,10 @@ void Button6Click();
 
 // The tools.
 void DLClick();
+// DL's work: the file dialog, then the image loaded from the chosen file; a
+// refusal that an earlier choice left in the status line goes once a file
+// loads. True when a file was loaded.
+bool LoadChosenMicrocode();
 void Button8Click();
 void Button9Click();
 

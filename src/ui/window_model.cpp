@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "ui/window_front_end.h"
+
 namespace tamro::ui {
 
 namespace {
@@ -386,6 +388,8 @@ Changes WindowModel::TakeChanges() {
 
 WindowModel& Form() {
     static WindowModel form;
+    static WindowFrontEnd frontEnd(form);
+    [[maybe_unused]] static const bool attached = (SetFrontEnd(frontEnd, frontEnd), true);
     return form;
 }
 

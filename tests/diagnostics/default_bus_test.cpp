@@ -2,6 +2,7 @@
 // line, every verdict in the modes that give it, the logs that say why, and
 // the sample microcode images that the drives of one family take.
 #include "microcode/microcode.h"
+#include "ui/main_window.h"
 #include "run_fixture.h"
 
 namespace tamro::test {
@@ -32,7 +33,7 @@ protected:
     static void Download(const char* sample) {
         const std::string path = std::string(TAMRO_SAMPLES_DIR) + "/" + sample;
         ui::Form().SetFileChooser([path](const ui::FileRequest&) { return std::optional<std::string>(path); });
-        ASSERT_TRUE(LoadMicrocodeImage());
+        ASSERT_TRUE(ui::LoadChosenMicrocode());
         ui::Form().SetFileChooser(nullptr);
         ASSERT_EQ(MicroCodethread::Execute(), MicroCodethread::Outcome::Finished);
     }

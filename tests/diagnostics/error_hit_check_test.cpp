@@ -195,7 +195,7 @@ TEST_F(HitCheck, AnUnknownLogLayoutHasNoEntriesToCheck) {
 TEST_F(HitCheck, TheShareFollowsTheModeAndTheDriveStart) {
     Mode(TestMode::Standard);  // read only: a third of the drive's part
     selectedCount = 2;
-    ui::Form().SetProgress(ControlId::PBar, 500);
+    SetBar(Bar::Total, 500);
     BarRecorder bars;
     bars.Attach();
     EXPECT_EQ(ErrorHitCheck(0, 0), 0);

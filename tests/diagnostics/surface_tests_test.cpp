@@ -231,7 +231,7 @@ TEST_F(SurfaceTests, AStandardRunToleratesARecoveredReadErrorAndAnnouncesEveryCo
 TEST_F(SurfaceTests, TheShareIsCutAmongTheSelectedDrivesFromTheDriveStart) {
     Mode(TestMode::Standard);
     selectedCount = 3;
-    ui::Form().SetProgress(ControlId::PBar, 333);  // the second of three drives
+    SetBar(Bar::Total, 333);  // the second of three drives
     TransportFault(kOpSeek, 0);
     BarRecorder bars;
     bars.Attach();

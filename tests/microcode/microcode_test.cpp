@@ -9,6 +9,7 @@
 #include "sim_fixture.h"
 #include "sim_microcode.h"
 #include "temp_folder.h"
+#include "ui/main_window.h"
 #include "ui/window_model.h"
 
 namespace tamro::test {
@@ -73,7 +74,7 @@ protected:
 
     bool Load(const std::string& path) {
         ui::Form().SetFileChooser([path](const ui::FileRequest&) { return std::optional<std::string>(path); });
-        return LoadMicrocodeImage();
+        return ui::LoadChosenMicrocode();
     }
 
     static std::string Read(const std::string& name) {
@@ -330,7 +331,7 @@ TEST_F(Microcode, RefusedFilesLoadNothing) {
     EXPECT_EQ(microcodeLength, 0);
 
     ui::Form().SetFileChooser([](const ui::FileRequest&) { return std::optional<std::string>(); });
-    EXPECT_FALSE(LoadMicrocodeImage());
+    EXPECT_FALSE(ui::LoadChosenMicrocode());
 
     // A good file afterwards loads and clears the warning.
     File("good.frm", 123);
@@ -350,7 +351,7 @@ TEST_F(Microcode, PathsOfAnyLengthAndTheDialogsStartFolder) {
         return std::optional<std::string>(path);
     });
     ASSERT_GT(path.size(), 150u);
-    EXPECT_TRUE(LoadMicrocodeImage());
+    EXPECT_TRUE(ui::LoadChosenMicrocode());
     EXPECT_EQ(microcodeLength, 4096);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), microcodeImage));
     EXPECT_EQ(fs::path(initial), fs::current_path());

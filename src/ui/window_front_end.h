@@ -1,0 +1,37 @@
+// The window as the engine's front end: what the engine reports becomes the
+// controls' state, and its choices are the controls' (the ticked boxes, the
+// test mode, the file the dialog chose). The first use of the window model
+// attaches it.
+#pragma once
+
+#include "discovery/engine_observer.h"
+#include "ui/window_model.h"
+
+namespace tamro::ui {
+
+class WindowFrontEnd final : public EngineObserver, public WorkChoices {
+public:
+    explicit WindowFrontEnd(WindowModel& form) : form_(form) {}
+
+    void Status(int slot, std::string_view text, Tone tone, bool paint) override;
+    void Judge(int slot, std::string_view text, Tone tone, bool paint) override;
+    void Progress(int slot, Bar bar, int position, bool labelled) override;
+    void LogWritten(int slot, const std::string& path) override;
+    void ListReset(bool hidden) override;
+    void DriveLine(int slot, std::string_view text, Tone tone) override;
+    void Selectable(int slot, bool ticked) override;
+    void ScanFailure(std::string_view text) override;
+    void ScanEnded(bool ok) override;
+    void Alarm(std::string_view text) override;
+    void WorkFinished(Work work) override;
+
+    bool Chosen(int slot) const override;
+    TestMode Mode() const override;
+    std::string MicrocodeFileName() const override;
+
+private:
+    void Show(ControlId id, std::string_view text, Tone tone);
+    WindowModel& form_;
+};
+
+}  // namespace tamro::ui
