@@ -219,6 +219,33 @@ TEST_F(Sim, AbortEndsAHeldRequestUnlessTheFaultRefusesIt) {
     EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_COMP);
 }
 
+// ---- Targets side by side ---------------------------------------------------
+
+// A request in service on one target holds back the later ones to that
+// target only: another target's request, sent after it, completes first.
+TEST_F(Sim, ATargetIsServedWhileAnotherIsBusy) {
+    sim_set_service_time_us(1000000);
+    Event firstEv, secondEv;
+    std::uint8_t capacity[8] = {};
+    SRB_ExecSCSICmd first, second;
+    Fill(first, 0, 0, Cdb10(0x25, 0, 0), SRB_EVENT_NOTIFY | SRB_DIR_IN, capacity, 8, firstEv.handle());
+    ASSERT_EQ(SendASPI32Command(&first), SS_PENDING);
+    sim_set_service_time_us(0);
+    Fill(second, 0, 0, kTestUnitReady, SRB_EVENT_NOTIFY, nullptr, 0, secondEv.handle());
+    ASSERT_EQ(SendASPI32Command(&second), SS_PENDING);
+
+    EXPECT_EQ(Outcome(In(1, 0, Cdb10(0x25, 0, 0), 8)), "good");
+    EXPECT_EQ(std::atomic_ref<std::uint8_t>(first.SRB_Status).load(), SS_PENDING);
+    EXPECT_EQ(std::atomic_ref<std::uint8_t>(second.SRB_Status).load(), SS_PENDING) << "waits for its own target";
+
+    // The same target keeps the order sent, whatever each one's service time.
+    ASSERT_EQ(secondEv.take(5000), 1u);
+    EXPECT_EQ(std::atomic_ref<std::uint8_t>(first.SRB_Status).load(), SS_COMP);
+    EXPECT_EQ(firstEv.take(0), 1u);
+    EXPECT_EQ(second.SRB_Status, SS_COMP);
+    EXPECT_EQ(be(capacity, 4), 35566479u);
+}
+
 // ---- Trace --------------------------------------------------------------------
 
 TEST_F(Sim, TraceKeepsEveryRequestAsReceived) {

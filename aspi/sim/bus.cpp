@@ -67,7 +67,7 @@ constexpr std::uint32_t kUnisysBandFirst = 0x00800000, kUnisysBandLast = 0x0083F
 }  // namespace
 
 // Never destroyed: program threads may still send requests while the
-// process exits, and the worker thread must not outlive its state.
+// process exits, and the worker threads must not outlive their state.
 State& state() {
     static State* const s = [] {
         auto* p = new State;

@@ -1,8 +1,10 @@
 // The two ASPI entry points, and how a SCSI request completes: checked,
-// traced, then either carried out at once or handed to the one worker
+// traced, then either carried out at once or handed to its target's worker
 // thread, which finishes the block and signals the caller's event (a Win32
 // event on Windows, an eventfd on Linux). A request that completes late, or
-// never, stays with the worker until it is due or aborted.
+// never, stays with that worker until it is due or aborted. Each target has
+// a worker of its own, so that targets are served side by side, as drives
+// that disconnect while they work share a real bus.
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -10,6 +12,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -262,11 +265,52 @@ private:
     std::thread thread_;
 };
 
-// Never destroyed, like the state: see state().
-Worker& worker() {
-    static Worker* const w = new Worker;
+// The worker of each target that has had a request, made on first use and,
+// like the state, never destroyed (see state()). Targets past the last slot
+// hold no device and only time out: they share one worker per adapter, so
+// that IDs up to 255 do not start a thread each.
+class Workers {
+public:
+    Worker& of(int ha, int target) {
+        auto& lane = lanes_[static_cast<std::size_t>(ha * kPerAdapter + std::min(target, kMaxTargets))];
+        if (Worker* w = lane.load(std::memory_order_acquire)) return *w;
+        std::lock_guard<std::mutex> lock(mu_);
+        Worker* w = lane.load(std::memory_order_relaxed);
+        if (!w) {
+            w = new Worker;
+            lane.store(w, std::memory_order_release);
+        }
+        return *w;
+    }
+
+    // A request stays with the worker it was handed to, so asking each in
+    // turn finds it wherever it is.
+    Abort abort(const void* srb) {
+        for (auto& lane : lanes_) {
+            Worker* w = lane.load(std::memory_order_acquire);
+            const Abort a = w ? w->abort(srb) : Abort::not_held;
+            if (a != Abort::not_held) return a;
+        }
+        return Abort::not_held;
+    }
+
+    void forget_held() {
+        for (auto& lane : lanes_)
+            if (Worker* w = lane.load(std::memory_order_acquire)) w->forget_held();
+    }
+
+private:
+    static constexpr int kPerAdapter = kMaxTargets + 1;
+    std::mutex mu_;
+    std::array<std::atomic<Worker*>, kMaxAdapters * kPerAdapter> lanes_{};
+};
+
+Workers& workers() {
+    static Workers* const w = new Workers;
     return *w;
 }
+
+Worker& worker_of(const SRB_ExecSCSICmd* srb) { return workers().of(srb->SRB_HaId, srb->SRB_Target); }
 
 void record(State& s, const SRB_ExecSCSICmd* srb) {
     SimTraceEntry e{};
@@ -322,12 +366,12 @@ Outcome carry_out(SRB_ExecSCSICmd* srb) {
     return o;
 }
 
-// A request that is not to complete now goes to the worker to wait.
+// A request that is not to complete now goes to its target's worker to wait.
 bool held(SRB_ExecSCSICmd* srb, Outcome& o, Clock::time_point sent) {
     if (o.complete && o.delay_ms == 0) return false;
     const Clock::time_point due =
         o.complete ? sent + std::chrono::milliseconds(o.delay_ms) : Clock::time_point::max();
-    worker().hold(Held{srb, due, std::move(o)});
+    worker_of(srb).hold(Held{srb, due, std::move(o)});
     return true;
 }
 
@@ -374,7 +418,7 @@ std::uint32_t exec_request(SRB_ExecSCSICmd* srb) {
         finish(srb, o, false);  // done inside the call: no event
         return o.srb_status;
     }
-    worker().submit(Job{srb, us, sent});
+    worker_of(srb).submit(Job{srb, us, sent});
     return SS_PENDING;
 }
 
@@ -387,14 +431,14 @@ std::uint32_t abort_request(SRB_Abort* request) {
             return SS_INVALID_HA;
         }
     }
-    const std::uint8_t status = worker().abort(request->SRB_ToAbort) == Abort::aborted ? SS_COMP : SS_ABORT_FAIL;
+    const std::uint8_t status = workers().abort(request->SRB_ToAbort) == Abort::aborted ? SS_COMP : SS_ABORT_FAIL;
     request->SRB_Status = status;
     return status;
 }
 
 }  // namespace
 
-void forget_held_requests() { worker().forget_held(); }
+void forget_held_requests() { workers().forget_held(); }
 
 }  // namespace sim
 

@@ -127,14 +127,19 @@ size_t sim_disk_download_image(int ha, int target, uint8_t* out, size_t max);
 
 #define SIM_DEFAULT_SERVICE_US 100u
 
-/* Time each command takes on the simulated drive, in microseconds. */
+/* Time each command takes on the simulated drive, in microseconds; a
+ * request takes the value set when it is sent. Each target (adapter and ID)
+ * serves its requests one at a time in the order sent, from a thread of its
+ * own; targets are served side by side, so a request waits for the earlier
+ * ones to its own target only, never for another target's. */
 void sim_set_service_time_us(unsigned us);
 
 enum {
-    SIM_COMPLETE_ASYNC = 0,    /* SS_PENDING, completion from another thread */
+    SIM_COMPLETE_ASYNC = 0,    /* SS_PENDING, completion from the target's   */
+                               /* thread                                     */
     SIM_COMPLETE_IMMEDIATE = 1 /* done inside SendASPI32Command, no event    */
                                /* (a late request still completes later,     */
-                               /* from the worker thread, with its event)    */
+                               /* from the target's thread, with its event)  */
 };
 void sim_set_completion(int mode);
 
@@ -178,8 +183,8 @@ typedef struct SimFault {
     int execute;          /* carry the command out before reporting         */
     unsigned complete_after_ms; /* carried out, but status, sense and data  */
                           /* reach the block only this long after it was    */
-                          /* sent, from the worker thread, which then sets  */
-                          /* the event; 0: complete as usual                */
+                          /* sent, from the target's thread, which then     */
+                          /* sets the event; 0: complete as usual           */
     int abort_fails;      /* SC_ABORT_SRB for this request answers          */
                           /* SS_ABORT_FAIL and leaves it running            */
     unsigned completes_again_ms; /* with complete_after_ms or never_complete:*/
