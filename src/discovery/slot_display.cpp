@@ -56,7 +56,21 @@ std::string AddressLine(const DriveSlot& slot, const char* text) {
 
 }  // namespace
 
-void ShowSlots() {
+SlotView DescribeSlot(const DriveSlot& slot) {
+    const bool identity =
+        slot.inquiryData[4] != 0 && (slot.errorKind == kNoError || slot.errorKind == kLogUnreadableAtScan);
+    if (identity) {
+        if (slot.errorKind == kLogUnreadableAtScan) return {SlotState::LogUnreadable, IdentityLine(slot), Tone::Maroon};
+        return {SlotState::Testable, IdentityLine(slot), Tone::Green};
+    }
+    if (slot.errorKind == kNotIdentified)
+        return {SlotState::NotIdentified, AddressLine(slot, "Device name not available."), Tone::Maroon};
+    if (slot.errorKind != kNoError)
+        return {SlotState::FailedAtScan, AddressLine(slot, "This Drive had check condition."), Tone::Red};
+    return {SlotState::Empty, "HA#x/IDxx  Non Connection ", Tone::Unchanged};
+}
+
+void ShowSlots(ScanFailures failures) {
     EngineObserver& list = Observer();
     if (driveCount == 0) {
         for (int n = 0; n < kSlotCount; ++n) {
@@ -72,29 +86,17 @@ void ShowSlots() {
 
     for (currentSlot = 0; currentSlot < kSlotCount; ++currentSlot) {
         const int n = currentSlot;
-        const DriveSlot& slot = DriveTable[static_cast<std::size_t>(n)];
-        const bool identity =
-            slot.inquiryData[4] != 0 && (slot.errorKind == kNoError || slot.errorKind == kLogUnreadableAtScan);
-        const bool empty = !identity && slot.errorKind == kNoError;
-        bool failed = false;
-        if (identity) {
-            list.DriveLine(n, IdentityLine(slot), slot.errorKind == kLogUnreadableAtScan ? Tone::Maroon : Tone::Green);
-        } else if (slot.errorKind == kNotIdentified) {
-            list.DriveLine(n, AddressLine(slot, "Device name not available."), Tone::Maroon);
-        } else if (slot.errorKind != kNoError) {
-            list.DriveLine(n, AddressLine(slot, "This Drive had check condition."), Tone::Red);
-            failed = true;
-        } else {
-            list.DriveLine(n, "HA#x/IDxx  Non Connection ", Tone::Unchanged);
-        }
+        DriveSlot& slot = DriveTable[static_cast<std::size_t>(n)];
+        const SlotView view = DescribeSlot(slot);
+        list.DriveLine(n, view.line, view.tone);
 
-        if (failed) {
-            NameAfterAddressIfUnnamed(DriveTable[static_cast<std::size_t>(n)]);
+        if (view.state == SlotState::FailedAtScan && failures == ScanFailures::JudgeAndLog) {
+            NameAfterAddressIfUnnamed(slot);
             MarkFailOrNo();
             FinishSlot();
         }
 
-        if (empty || slot.errorKind == kNotIdentified) {
+        if (view.state == SlotState::Empty || view.state == SlotState::NotIdentified) {
             list.Judge(n, " ------ ", Tone::Unchanged, true);
         } else {
             list.Judge(n, "", Tone::Unchanged, true);

@@ -10,6 +10,18 @@ std::string CurrentFolder() {
     return ec ? std::string() : folder.string();
 }
 
+bool SetCurrentFolder(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::current_path(folder, ec);
+    return !ec;
+}
+
+std::string FullPath(const std::string& path) {
+    std::error_code ec;
+    const auto full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.string();
+}
+
 std::string InCurrentFolder(const std::string& name) {
     std::error_code ec;
     const auto folder = std::filesystem::current_path(ec);

@@ -9,6 +9,13 @@ namespace tamro::platform {
 // Empty when it cannot be told.
 std::string CurrentFolder();
 
+// Makes `folder` the current folder; false when it cannot.
+bool SetCurrentFolder(const std::string& folder);
+
+// `path` as a full path from the current folder; itself when it cannot be
+// told.
+std::string FullPath(const std::string& path);
+
 // `name` in the current folder, as a full path.
 std::string InCurrentFolder(const std::string& name);
 

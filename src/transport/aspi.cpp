@@ -1,5 +1,6 @@
 #include "transport/aspi.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -234,6 +235,7 @@ namespace {
 // that finds its block pending gets this long a look again before it is taken
 // for a stale one; a completion that signalled in order never comes here.
 constexpr std::chrono::microseconds kStatusRecheck{2000};
+constexpr std::uint32_t kStaleSliceMs = 10;
 
 bool LeavesPendingSoon(const SRB_ExecSCSICmd& srb) {
     using Clock = std::chrono::steady_clock;
@@ -251,10 +253,23 @@ platform::WaitResult AwaitCompletion(platform::CompletionEvent& event, const SRB
                                      std::uint32_t timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Once a signal was taken for a stale one, it may have been this block's
+    // after all, its status written later than the second look allowed (a
+    // busy machine): the status is then looked at between short waits, so
+    // that the request does not time out done.
+    bool tookAStaleSignal = false;
     for (;;) {
-        const platform::WaitResult result = event.Wait(timeoutMs);
-        if (result != platform::WaitResult::Signalled || RequestStatus(srb) != SS_PENDING) return result;
-        if (LeavesPendingSoon(srb)) return result;
+        const std::uint32_t slice = tookAStaleSignal ? std::min(timeoutMs, kStaleSliceMs) : timeoutMs;
+        const platform::WaitResult result = event.Wait(slice);
+        const bool pending = RequestStatus(srb) == SS_PENDING;
+        if (result == platform::WaitResult::TimedOut && tookAStaleSignal && !pending)
+            return platform::WaitResult::Signalled;
+        if (result == platform::WaitResult::Signalled && pending) {
+            if (LeavesPendingSoon(srb)) return result;
+            tookAStaleSignal = true;
+        } else if (result != platform::WaitResult::TimedOut || slice == timeoutMs) {
+            return result;
+        }
         const Clock::duration left = deadline - Clock::now();
         if (left <= Clock::duration::zero()) return platform::WaitResult::TimedOut;
         // Rounded up: the wait must not end before its time.
