@@ -354,6 +354,13 @@ bool StopRequested() {
     return traffic().stopRequested;
 }
 
+std::chrono::milliseconds SettleBound() {
+    const AspiWaits& waits = CurrentAspiWaits();
+    const std::uint32_t longest = std::max({waits.standardMs, waits.longMs, waits.downloadMs});
+    return std::chrono::milliseconds(longest) + std::chrono::milliseconds(waits.standardMs) +
+           2 * std::chrono::milliseconds(waits.abortMs);
+}
+
 bool WaitForCommandsToSettle(std::chrono::milliseconds bound) {
     Traffic& t = traffic();
     std::unique_lock lock(t.mutex);

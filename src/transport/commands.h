@@ -61,6 +61,10 @@ bool StopRequested();
 // at most `bound`. True when that was reached.
 bool WaitForCommandsToSettle(std::chrono::milliseconds bound);
 
+// The longest that can take with the present waits: the command in flight,
+// then the Factory ReSet that closes it, either given up and aborted.
+std::chrono::milliseconds SettleBound();
+
 // True once a command found every request block held by the library, even
 // after it was asked to abort them: from then on commands are refused
 // ("Not sent, no free request block."), and only a restart helps.

@@ -51,14 +51,7 @@ bool StopWorkForExit(std::chrono::milliseconds bound) {
     return WaitForCommandsToSettle(bound);
 }
 
-std::chrono::milliseconds ExitBound() {
-    const AspiWaits& waits = CurrentAspiWaits();
-    // The command in flight, then the Factory ReSet that closes it; either
-    // may be given up and then asked to abort.
-    const std::uint32_t longest = std::max({waits.standardMs, waits.longMs, waits.downloadMs});
-    return std::chrono::milliseconds(longest) + std::chrono::milliseconds(waits.standardMs) +
-           2 * std::chrono::milliseconds(waits.abortMs);
-}
+std::chrono::milliseconds ExitBound() { return SettleBound(); }
 
 void InstallHandlers() {
     WindowModel& form = Form();
