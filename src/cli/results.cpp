@@ -6,6 +6,7 @@
 #include "cli/cli_front_end.h"
 #include "discovery/slot_display.h"
 #include "platform/folders.h"
+#include "reports/drive_log.h"
 
 namespace tamro::cli {
 
@@ -64,11 +65,7 @@ const char* VerdictOf(const DriveSlot& slot) {
     return "not judged";
 }
 
-// Why the drive came to its verdict, as its log tells it.
-std::string ReasonOf(const DriveSlot& slot) {
-    if (slot.errorKind == kTransportError || slot.errorKind == kCheckCondition) return Text(slot.lastError);
-    return Text(slot.comment);
-}
+std::string ReasonOf(const DriveSlot& slot) { return slot.runFlags == 0 ? std::string() : VerdictReason(slot); }
 
 std::string Identity(const DriveSlot& slot) {
     return Json(InquiryText(slot, 8, 8)) + ", \"product\": " + Json(InquiryText(slot, 16, 16)) +

@@ -242,6 +242,21 @@ void WriteFail(std::FILE* f, const DriveSlot& s) {
     logparts::WriteFailBanner(f);
 }
 
+// The words the FAIL section gives for the verdict.
+std::string FailReason(const DriveSlot& s) {
+    switch (s.errorKind) {
+    case kTransportError:
+    case kCheckCondition: return std::string(Field(s.lastError));
+    case kLogNotSupported: return "SMART LOG was not supported in SA area";
+    case kLogReadFailed: return "It was failed to read logging data.";
+    case kNotIdentified: return "This drive is not Halcyon disk series.";
+    case kLoggedErrorReproduced: return "The error duplicate.";
+    case kSurfaceTestFailed:
+    case kGrownDefectsOutOfSpec: return std::string(Field(s.comment));
+    default: return "It is program bug.";
+    }
+}
+
 void WritePass(std::FILE* f, const DriveSlot& s) {
     if (s.errorKind != kLogNotSupported) WriteLatestLogEntry(f, s);
     if (s.blocksRead != 0) std::fprintf(f, "\r\nTotal Read Bit Num. : %.3E. \r\n", ReadBits(s));
@@ -356,6 +371,11 @@ bool IsDeviceName(std::string_view base) {
 }
 
 }  // namespace
+
+std::string VerdictReason(const DriveSlot& s) {
+    if (s.runFlags & kFlagFail) return FailReason(s);
+    return std::string(Field(s.comment));
+}
 
 std::string LogFileName(std::string_view serial) {
     serial = serial.substr(0, serial.find('\0'));

@@ -26,6 +26,9 @@ std::string LogFileName(const char (&serial)[N]) {
     return LogFileName(std::string_view(serial, static_cast<std::size_t>(end - serial)));
 }
 
+// The verdict's reason in the words of the slot's log.
+std::string VerdictReason(const DriveSlot& s);
+
 // Writes the current slot's log, replacing a file of the same name, and
 // gives its full path. 0 when written; -1 when the file could not be
 // created, with the alarm then showing "Cannot open file <name>".
