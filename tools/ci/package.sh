@@ -2,14 +2,15 @@
 # CI: builds the Debian package from a build folder (configured and built
 # here if it is not yet), checks it with lintian, installs it with apt-get
 # and starts both installed programs offscreen, from inside through the
-# window probe (tests/package). Usage: tools/ci/package.sh [build-dir]
+# window probe (tests/package), then both installed command lines.
+# Usage: tools/ci/package.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 build=${1:-build-ci}
 
 export DEBIAN_FRONTEND=noninteractive
-tools=(dpkg-dev file lintian appstream desktop-file-utils)
+tools=(dpkg-dev file lintian appstream desktop-file-utils python3)
 missing=()
 for p in "${tools[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -67,7 +68,77 @@ grep -qx 'aspi: /usr/lib/tamro/libwnaspi32.so' <<<"$out" || fail "tamro loaded a
 [ -d "$home/Reports" ] || fail "the menu entry did not make the documents folder"
 [ "$(HOME=$home /usr/lib/tamro/start-in-documents pwd)" = "$home/Reports" ] ||
   fail "the menu entry does not start in the documents folder"
-man -l /usr/share/man/man1/tamro.1.gz >/dev/null
-man -l /usr/share/man/man1/tamro-demo.1.gz >/dev/null
+
+# The command lines have no window to probe: the dynamic loader's own trace
+# says which library they took, their output and status say the rest.
+loaded() {  # loaded <command...>: the libwnaspi32.so the command loaded
+  local trace
+  trace=$(mktemp -d)
+  (cd "$trace" && LD_DEBUG=files LD_DEBUG_OUTPUT=$trace/ld timeout 60 "$@" >/dev/null 2>&1) || true
+  sed -n 's/.*file=\([^ ]*libwnaspi32\.so\) .*dynamically loaded by.*/\1/p' "$trace"/ld.* | sort -u
+}
+cli() {  # cli <folder> <command...>: run from the folder, stdout and stderr kept apart there
+  local folder=$1
+  shift
+  (cd "$folder" && HOME=$home timeout 180 "$@" >"$cli_out/stdout" 2>"$cli_out/stderr")
+}
+cli_out=$(mktemp -d)
+version=$(dpkg-deb -f "$deb" Version)
+for command in tamro-cli tamro-cli-demo; do
+  [ "$($command --version)" = "tamro-cli $version" ] || fail "$command --version is not $version"
+done
+
+# tamro-cli-demo from an empty folder: the simulated bus beside the installed
+# program is listed, and listing it leaves nothing behind.
+[ "$(loaded tamro-cli-demo scan)" = /usr/lib/tamro/demo/libwnaspi32.so ] || fail "tamro-cli-demo loaded another library"
+folder=$(cd "$(mktemp -d)" && pwd -P)
+cli "$folder" tamro-cli-demo scan || fail "tamro-cli-demo scan exited $?: $(cat "$cli_out/stderr")"
+cat "$cli_out/stdout"
+[ "$(grep -c '^HA#' "$cli_out/stdout")" -eq 7 ] || fail "tamro-cli-demo scan did not list the seven slots"
+[ "$(grep -c '^HA#[0-9].*testable$' "$cli_out/stdout")" -ge 1 ] || fail "tamro-cli-demo scan found no testable drive"
+[ -z "$(ls -A "$folder")" ] || fail "tamro-cli-demo scan wrote into its folder"
+
+# A Quick run there: the bus holds a drive that fails, so the status is 1;
+# the logs and the JSON results land in that folder, the table alone on
+# stdout, one row per drive of the JSON file, and each judged drive's log is
+# where the file says.
+status=0
+cli "$folder" tamro-cli-demo run --mode quick --json r.json || status=$?
+cat "$cli_out/stdout"
+[ "$status" -eq 1 ] || fail "tamro-cli-demo run exited $status, not 1: $(cat "$cli_out/stderr")"
+[ -s "$cli_out/stderr" ] || fail "tamro-cli-demo run showed no progress on stderr"
+python3 - "$folder" "$cli_out/stdout" <<'PY' || fail "tamro-cli-demo run: the results do not match"
+import json, os, sys
+folder = sys.argv[1]
+results = json.load(open(os.path.join(folder, "r.json")))
+drives = results["drives"]
+assert results["command"] == "run" and results["mode"] == "quick" and results["exitStatus"] == 1, results
+assert {"PASS", "FAIL"} <= {d["verdict"] for d in drives}, drives
+rows = [line.split(None, 1) for line in open(sys.argv[2]) if line.strip()]
+assert rows[0][1].startswith("Verdict") and len(rows) == len(drives) + 1, rows
+for (address, rest), d in zip(rows[1:], drives):
+    assert address == d["address"] and rest.startswith(d["verdict"] + " "), (address, rest, d)
+for d in drives:
+    if d["verdict"] in ("PASS", "FAIL"):
+        assert d["log"] == os.path.join(folder, d["serial"] + ".log") and os.path.isfile(d["log"]), d
+assert not os.path.exists(os.path.join(folder, "r.json.part"))
+PY
+echo "tamro-cli-demo: $(find "$folder" -name '*.log' | wc -l) logs and r.json in its current folder"
+
+# tamro-cli for real drives takes the SCSI generic library beside it; with or
+# without drives it lists the slots, or stops with its reason.
+[ "$(loaded tamro-cli scan)" = /usr/lib/tamro/libwnaspi32.so ] || fail "tamro-cli loaded another library"
+status=0
+cli / tamro-cli scan || status=$?
+cat "$cli_out/stdout" "$cli_out/stderr"
+case $status in
+  0) [ "$(grep -c '^HA#' "$cli_out/stdout")" -eq 7 ] || fail "tamro-cli scan did not list the seven slots" ;;
+  3) grep -q '^tamro-cli: ' "$cli_out/stderr" || fail "tamro-cli scan stopped without a reason" ;;
+  *) fail "tamro-cli scan exited $status" ;;
+esac
+
+for page in tamro tamro-demo tamro-cli tamro-cli-demo; do
+  man -l "/usr/share/man/man1/$page.1.gz" >/dev/null
+done
 echo "package check: passed"
-echo "ran: $(basename "$deb") built, validated, installed, both installed programs started" >"$build/package-check.txt"
+echo "ran: $(basename "$deb") built, validated, installed, both installed programs and both command lines started" >"$build/package-check.txt"
