@@ -76,6 +76,7 @@ void CliFrontEnd::Judge(int slot, std::string_view text, Tone, bool) {
     std::string verdict = VerdictOf(text);
     if (verdict.empty() || verdict == row.verdict) return;
     row.verdict = std::move(verdict);
+    row.test = kProgressMaximum;
     if (display_ == Display::Lines) LineLocked(slot, row.verdict);
     DrawLocked(true);
 }

@@ -1,6 +1,7 @@
 // tamro-cli: the scan, the run and the microcode download without the
 // window, for scripts and for several drives at once. It loads wnaspi32 from
 // beside itself as the window does and writes the same logs.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -111,16 +112,25 @@ public:
             std::fprintf(stderr, "tamro-cli: %s\n", front_.LastStatus().c_str());
             return kNothingRun;
         }
+        std::array<bool, kSlotCount> chosen{};
+        const bool allFound = ChooseDrives(o_, chosen);
+        if (std::find(chosen.begin(), chosen.end(), true) == chosen.end()) {
+            std::fputs("tamro-cli: no drive to work on\n", stderr);
+            return kNothingRun;
+        }
         // The window judges and logs a drive that failed at the scan as it
-        // shows the list; so does this.
+        // shows the list; so does this, and reports it unless drives were
+        // named.
         ShowSlots(ScanFailures::JudgeAndLog);
-        const bool allFound = ChooseDrives(o_, work_.chosen);
-        front_.Choose(work_.chosen);
+        for (int s = 0; s < kSlotCount; ++s)
+            work_.reported[static_cast<std::size_t>(s)] =
+                chosen[static_cast<std::size_t>(s)] ||
+                (!o_.drives && DescribeSlot(DriveTable[static_cast<std::size_t>(s)]).state == SlotState::FailedAtScan);
+        front_.Choose(chosen);
         writePermitted = o_.write ? 1 : 0;
         started_ = true;
         if (o_.command == Command::Run) {
-            int count = 0;
-            for (const bool c : work_.chosen) count += c ? 1 : 0;
+            const auto count = static_cast<int>(std::count(chosen.begin(), chosen.end(), true));
             Runthread::ExecuteInParallel(o_.jobs > 0 ? o_.jobs : count);
         } else {
             MicroCodethread::Execute();

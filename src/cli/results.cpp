@@ -17,10 +17,7 @@ std::string Text(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
 }
 
-// INQUIRY bytes from..from+length, blanks and NULs at the end dropped.
-std::string InquiryText(const DriveSlot& slot, int from, int length) {
-    std::string text(reinterpret_cast<const char*>(slot.inquiryData) + from, static_cast<std::size_t>(length));
-    text.resize(strnlen(text.c_str(), text.size()));
+std::string Trimmed(std::string text) {
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
@@ -65,11 +62,19 @@ const char* VerdictOf(const DriveSlot& slot) {
     return "not judged";
 }
 
-std::string ReasonOf(const DriveSlot& slot) { return slot.runFlags == 0 ? std::string() : VerdictReason(slot); }
+bool Judged(const DriveSlot& slot) { return (slot.runFlags & (kFlagPass | kFlagFail | kFlagNoJudge)) != 0; }
+
+// A download that passed has nothing to say.
+std::string ReasonOf(const DriveSlot& slot, const WorkDone& work) {
+    if (!Judged(slot)) return {};
+    if (std::strcmp(work.command, "microcode") == 0 && (slot.runFlags & kFlagPass)) return {};
+    return VerdictReason(slot);
+}
 
 std::string Identity(const DriveSlot& slot) {
-    return Json(InquiryText(slot, 8, 8)) + ", \"product\": " + Json(InquiryText(slot, 16, 16)) +
-           ", \"revision\": " + Json(InquiryText(slot, 32, 4)) + ", \"serial\": " + Json(Text(slot.serialNumber));
+    const DriveIdentity id = IdentityOf(slot);
+    return Json(Trimmed(id.vendor)) + ", \"product\": " + Json(Trimmed(id.product)) + ", \"revision\": " +
+           Json(Trimmed(id.revision)) + ", \"serial\": " + Json(Text(slot.serialNumber));
 }
 
 std::string Head(const DriveSlot& slot, int s) {
@@ -109,11 +114,11 @@ void PrintDriveListJson(std::FILE* out) {
 void PrintSummary(std::FILE* out, const WorkDone& work) {
     std::fprintf(out, "%-10s  %-10s  %-50s  %s\n", "Drive", "Verdict", "Reason", "Log");
     for (int s = 0; s < kSlotCount; ++s) {
-        if (!work.chosen[static_cast<std::size_t>(s)]) continue;
+        if (!work.reported[static_cast<std::size_t>(s)]) continue;
         const DriveSlot& slot = SlotAt(s);
         const std::string& log = work.logs[static_cast<std::size_t>(s)];
         std::fprintf(out, "%-10s  %-10s  %-50s  %s\n", AddressOf(slot).c_str(), VerdictOf(slot),
-                     ReasonOf(slot).c_str(), log.empty() ? "-" : log.c_str());
+                     ReasonOf(slot, work).c_str(), log.empty() ? "-" : log.c_str());
     }
 }
 
@@ -126,7 +131,7 @@ bool WriteResultsJson(const std::string& path, const WorkDone& work) {
                  Json(work.mode).c_str(), work.writes ? "true" : "false", ExitStatusOf(work));
     bool first = true;
     for (int s = 0; s < kSlotCount; ++s) {
-        if (!work.chosen[static_cast<std::size_t>(s)]) continue;
+        if (!work.reported[static_cast<std::size_t>(s)]) continue;
         const DriveSlot& slot = SlotAt(s);
         const std::string& log = work.logs[static_cast<std::size_t>(s)];
         std::fprintf(out,
@@ -134,7 +139,7 @@ bool WriteResultsJson(const std::string& path, const WorkDone& work) {
                      "\"stopTime\": %s, \"blocksRead\": %llu, \"blocksWritten\": %llu, \"seeks\": %llu, "
                      "\"readErrors\": %d, \"otherErrors\": %d, \"log\": %s}",
                      first ? "" : ",", Head(slot, s).c_str(), Json(VerdictOf(slot)).c_str(),
-                     Json(ReasonOf(slot)).c_str(), slot.errorKind, Json(Text(slot.startTime)).c_str(),
+                     Json(ReasonOf(slot, work)).c_str(), slot.errorKind, Json(Text(slot.startTime)).c_str(),
                      Json(Text(slot.stopTime)).c_str(), static_cast<unsigned long long>(slot.blocksRead),
                      static_cast<unsigned long long>(slot.blocksWritten),
                      static_cast<unsigned long long>(slot.seekCount), slot.readErrorCount, slot.otherErrorCount,
@@ -149,7 +154,7 @@ bool WriteResultsJson(const std::string& path, const WorkDone& work) {
 int ExitStatusOf(const WorkDone& work) {
     bool fail = false, unjudged = false;
     for (int s = 0; s < kSlotCount; ++s) {
-        if (!work.chosen[static_cast<std::size_t>(s)]) continue;
+        if (!work.reported[static_cast<std::size_t>(s)]) continue;
         const std::uint32_t flags = SlotAt(s).runFlags;
         fail |= (flags & kFlagFail) != 0;
         unjudged |= (flags & (kFlagFail | kFlagPass)) == 0;

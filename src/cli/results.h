@@ -16,12 +16,13 @@ enum ExitStatus : int { kAllPass = 0, kSomeFail = 1, kSomeNotJudged = 2, kNothin
 void PrintDriveList(std::FILE* out);
 void PrintDriveListJson(std::FILE* out);
 
-// Which slots the work was asked for, and where each log went.
+// The drives the work was for and those the drive list judged (a drive that
+// failed at the scan gets its log then), and where each log went.
 struct WorkDone {
     const char* command;  // "run" or "microcode"
     std::string mode;     // run: quick, standard, extended; microcode: the file
     bool writes = false;
-    std::array<bool, kSlotCount> chosen{};
+    std::array<bool, kSlotCount> reported{};
     std::array<std::string, kSlotCount> logs{};
 };
 

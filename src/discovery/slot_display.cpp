@@ -12,39 +12,20 @@ namespace tamro {
 
 namespace {
 
-// `length` bytes of the INQUIRY data from `from` on, stopping at a NUL, padded
-// with blanks to `width`.
-std::string Field(const std::uint8_t* inquiry, int from, int length, std::size_t width = 0) {
+// `length` bytes of the INQUIRY data from `from` on, stopping at a NUL.
+std::string Field(const std::uint8_t* inquiry, int from, int length) {
     std::string text;
     for (int i = 0; i < length && inquiry[from + i] != 0; ++i) text += static_cast<char>(inquiry[from + i]);
-    if (text.size() < width) text.append(width - text.size(), ' ');
     return text;
 }
 
 std::string IdentityLine(const DriveSlot& slot) {
-    const std::uint8_t* inq = slot.inquiryData;
-    std::string vendor, product, revision;
-    switch (slot.vendorClass) {
-        case kVendorUnisys:
-            vendor = Field(inq, 8, 6, 7);
-            product = Field(inq, 22, 9, 9);
-            revision = Field(inq, 32, 4);
-            break;
-        case kVendorHp:
-            vendor = Field(inq, 8, 7, 7);
-            product = Field(inq, 16, 4, 9);
-            revision = Field(inq, 28, 4);
-            break;
-        default:
-            vendor = Field(inq, 8, 7, 7);
-            product = slot.errorKind == kLogUnreadableAtScan ? Field(inq, 16, 6) + "   " : Field(inq, 16, 9);
-            if (product.size() < 9) product.append(9 - product.size(), ' ');
-            revision = Field(inq, 32, 4);
-            break;
-    }
+    DriveIdentity id = IdentityOf(slot);
+    if (id.vendor.size() < 7) id.vendor.append(7 - id.vendor.size(), ' ');
+    if (id.product.size() < 9) id.product.append(9 - id.product.size(), ' ');
     char head[96];
-    std::snprintf(head, sizeof head, "HA#%d/ID%02d  %s %s %s #", slot.hostAdapter, slot.targetId, vendor.c_str(),
-                  product.c_str(), revision.c_str());
+    std::snprintf(head, sizeof head, "HA#%d/ID%02d  %s %s %s #", slot.hostAdapter, slot.targetId, id.vendor.c_str(),
+                  id.product.c_str(), id.revision.c_str());
     return head + std::string(slot.serialNumber, strnlen(slot.serialNumber, sizeof slot.serialNumber));
 }
 
@@ -55,6 +36,18 @@ std::string AddressLine(const DriveSlot& slot, const char* text) {
 }
 
 }  // namespace
+
+DriveIdentity IdentityOf(const DriveSlot& slot) {
+    const std::uint8_t* inq = slot.inquiryData;
+    switch (slot.vendorClass) {
+        case kVendorUnisys: return {Field(inq, 8, 6), Field(inq, 22, 9), Field(inq, 32, 4)};
+        case kVendorHp: return {Field(inq, 8, 7), Field(inq, 16, 4), Field(inq, 28, 4)};
+        default:
+            // A drive whose log the scan could not read shows a shorter model.
+            return {Field(inq, 8, 7), Field(inq, 16, slot.errorKind == kLogUnreadableAtScan ? 6 : 9),
+                    Field(inq, 32, 4)};
+    }
+}
 
 SlotView DescribeSlot(const DriveSlot& slot) {
     const bool identity =

@@ -11,6 +11,15 @@ namespace tamro {
 // What the scan made of a slot.
 enum class SlotState { Empty, Testable, NotIdentified, LogUnreadable, FailedAtScan };
 
+// Vendor, model and revision as the drive list shows them, unpadded; where
+// they lie in the INQUIRY data depends on the maker.
+struct DriveIdentity {
+    std::string vendor;
+    std::string product;
+    std::string revision;
+};
+DriveIdentity IdentityOf(const DriveSlot& slot);
+
 // A slot's line in the drive list, as the scan left it.
 struct SlotView {
     SlotState state;

@@ -147,6 +147,7 @@ TEST_F(CommandLine, RefusalsAndTheListing) {
     const Outcome missing = Cli({"run", "--mode", "quick", "--drives", "0:0,3:3", "--logs", folder.string()}, folder);
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("no drive at 3:3"), std::string::npos);
+    refused({"run", "--mode", "quick", "--drives", "3:3"}, "no drive to work on");
 }
 
 TEST_F(CommandLine, AnInterruptStopsWithWholeLogsOnly) {
