@@ -7,7 +7,9 @@
 
 #include <cstring>
 #include <functional>
+#include <future>
 #include <set>
+#include <thread>
 
 #include "spti_backend.h"
 
@@ -292,6 +294,26 @@ TEST_F(Requests, DirectionLengthsAndTimeOuts) {
 
     // One read-write handle per device, kept for the next request.
     EXPECT_EQ(windows.readWriteOpens, (std::vector<std::string>{DiskPath(0), PortPath(1)}));
+}
+
+TEST_F(Requests, ARequestThatTakesLongHoldsUpNoOtherDevice) {
+    std::promise<void> entered, released;
+    std::future<void> release = released.get_future();
+    windows.answer = [&](PassThroughDirect& sptd, std::uint8_t*) -> std::uint32_t {
+        if (sptd.TargetId != 1) {
+            released.set_value();
+            return 0;
+        }
+        entered.set_value();
+        return release.wait_for(std::chrono::seconds(10)) == std::future_status::ready ? 0u : kErrorInvalidFunction;
+    };
+    SRB_ExecSCSICmd slow = Block(0x40, 0, nullptr, 0x00);
+    std::thread first([&] { EXPECT_EQ(library.Send(&slow), SS_COMP); });
+    entered.get_future().wait();
+    SRB_ExecSCSICmd other = Block(0x40, 0, nullptr, 0x00);
+    other.SRB_Target = 4;
+    EXPECT_EQ(library.Send(&other), SS_COMP);
+    first.join();
 }
 
 TEST_F(Requests, SenseAndShortTransfers) {

@@ -180,18 +180,24 @@ Library::Library(std::vector<Adapter> adapters, System& system) : adapters_(std:
 Library::~Library() { CloseAll(); }
 
 void Library::CloseAll() {
-    for (const auto& [device, handle] : open_) system_.Close(handle);
+    for (auto& [path, device] : open_)
+        if (device.handle != nullptr) system_.Close(device.handle);
     open_.clear();
 }
 
 void Library::Refresh(std::vector<Adapter> adapters) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock lock(mutex_);
     CloseAll();
     adapters_ = std::move(adapters);
 }
 
+Library::Device& Library::DeviceFor(const std::string& path) {
+    std::lock_guard lock(openLock_);
+    return open_[path];  // a map's entries stay where they are
+}
+
 std::uint32_t Library::SupportInfo() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::shared_lock lock(mutex_);
     return static_cast<std::uint32_t>(SS_COMP) << 8 | static_cast<std::uint32_t>(std::min<std::size_t>(adapters_.size(), 255));
 }
 
@@ -238,27 +244,29 @@ std::uint32_t Library::Execute(SRB_ExecSCSICmd& srb) {
         return srb.SRB_Status = SS_INVALID_SRB;
     if (a->maximumTransfer != 0 && length > a->maximumTransfer) return srb.SRB_Status = SS_BUFFER_TO_BIG;
 
-    const std::string& device = t->second.device;
-    auto handle = open_.find(device);
-    if (handle == open_.end()) {
-        Handle opened = nullptr;
-        if (const std::uint32_t error = system_.Open(device, System::Access::ReadWrite, &opened)) return Fail(srb, error);
-        handle = open_.emplace(device, opened).first;
+    Device& device = DeviceFor(t->second.device);
+    std::lock_guard busy(device.busy);
+    if (device.handle == nullptr) {
+        if (const std::uint32_t error = system_.Open(t->second.device, System::Access::ReadWrite, &device.handle)) {
+            device.handle = nullptr;
+            return Fail(srb, error);
+        }
     }
 
     // The port driver refuses a buffer off the adapter's alignment: carry
     // such a transfer through one of the library's own.
     std::uint8_t* data = length == 0 ? nullptr : srb.SRB_BufPointer;
     const std::uintptr_t mask = a->alignmentMask;
+    std::vector<std::uint8_t> bounce;
     if (data != nullptr && (reinterpret_cast<std::uintptr_t>(data) & mask) != 0) {
         if (length > SIZE_MAX - mask) return srb.SRB_Status = SS_BUFFER_TO_BIG;
         try {
-            bounce_.resize(length + mask);
+            bounce.resize(length + mask);
         } catch (const std::bad_alloc&) {
             return srb.SRB_Status = SS_BUFFER_TO_BIG;
         }
-        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(bounce_.data());
-        data = bounce_.data() + (((start + mask) & ~mask) - start);
+        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(bounce.data());
+        data = bounce.data() + (((start + mask) & ~mask) - start);
         if (out) std::memcpy(data, srb.SRB_BufPointer, length);
     }
 
@@ -276,11 +284,11 @@ std::uint32_t Library::Execute(SRB_ExecSCSICmd& srb) {
     std::memcpy(sptd.Cdb, srb.CDBByte, srb.SRB_CDBLen);
 
     std::uint32_t returned = 0;
-    if (const std::uint32_t error = system_.Control(handle->second, kIoctlPassThroughDirect, &request, sizeof request,
+    if (const std::uint32_t error = system_.Control(device.handle, kIoctlPassThroughDirect, &request, sizeof request,
                                                     &request, sizeof request, &returned)) {
         // The device may have gone: open it afresh next time.
-        system_.Close(handle->second);
-        open_.erase(handle);
+        system_.Close(device.handle);
+        device.handle = nullptr;
         return Fail(srb, error);
     }
     if (in && data != srb.SRB_BufPointer)
@@ -299,7 +307,8 @@ std::uint32_t Library::Abort(SRB_Abort& srb) const {
 
 std::uint32_t Library::Send(void* request) {
     if (request == nullptr) return SS_INVALID_SRB;
-    std::lock_guard<std::mutex> lock(mutex_);
+    // Requests of several threads go on at once; a refresh waits for them.
+    std::shared_lock lock(mutex_);
     auto* header = static_cast<SRB_Header*>(request);
     switch (header->SRB_Cmd) {
         case SC_HA_INQUIRY: return HaInquiry(*static_cast<SRB_HAInquiry*>(request));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -121,11 +122,20 @@ private:
     const Adapter* Find(std::uint8_t ha) const;
     void CloseAll();
 
+    // A device's read-write handle, kept until the next refresh; one request
+    // at a time goes through it, while other devices' go on at once.
+    struct Device {
+        std::mutex busy;
+        Handle handle = nullptr;
+    };
+    Device& DeviceFor(const std::string& path);
+
     std::vector<Adapter> adapters_;
     System& system_;
-    std::map<std::string, Handle> open_;   // read-write handles, kept until the next refresh
-    std::vector<std::uint8_t> bounce_;     // for data buffers the adapter cannot take as they are
-    std::mutex mutex_;
+    std::map<std::string, Device> open_;
+    std::mutex openLock_;  // the map itself
+    // Requests share it; a refresh takes it alone, once they are done.
+    std::shared_mutex mutex_;
 };
 
 }  // namespace spti
