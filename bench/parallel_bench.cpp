@@ -20,19 +20,8 @@ namespace {
 using namespace tamro;
 
 // Standard mode on the drives the window would tick; reports go nowhere.
-class Choices final : public EngineObserver, public WorkChoices {
+class Choices final : public QuietObserver, public WorkChoices {
 public:
-    void Status(int, std::string_view, Tone, bool) override {}
-    void Judge(int, std::string_view, Tone, bool) override {}
-    void Progress(int, Bar, int, bool) override {}
-    void LogWritten(int, const std::string&) override {}
-    void ListReset(bool) override {}
-    void DriveLine(int, std::string_view, Tone) override {}
-    void Selectable(int, bool) override {}
-    void ScanFailure(std::string_view) override {}
-    void ScanEnded(bool) override {}
-    void Alarm(std::string_view) override {}
-    void WorkFinished(Work) override {}
     bool Chosen(int slot) const override {
         return slot >= 0 && slot < kSlotCount &&
                DescribeSlot(DriveTable[static_cast<std::size_t>(slot)]).state == SlotState::Testable;

@@ -15,7 +15,7 @@
 
 namespace tamro::cli {
 
-class CliFrontEnd final : public EngineObserver, public WorkChoices {
+class CliFrontEnd final : public QuietObserver, public WorkChoices {
 public:
     enum class Display { Bars, Lines, Quiet };
     CliFrontEnd(Display display, TestMode mode, std::string microcodeFile);
@@ -32,11 +32,7 @@ public:
     void Judge(int slot, std::string_view text, Tone tone, bool paint) override;
     void Progress(int slot, Bar bar, int position, bool labelled) override;
     void LogWritten(int slot, const std::string& path) override;
-    void ListReset(bool) override {}
-    void DriveLine(int, std::string_view, Tone) override {}
-    void Selectable(int, bool) override {}
     void ScanFailure(std::string_view text) override;
-    void ScanEnded(bool) override {}
     void Alarm(std::string_view text) override;
     void WorkFinished(Work) override;
 

@@ -14,9 +14,9 @@
 #include "diagnostics/verdict.h"
 #include "diagnostics/worker_end.h"
 #include "discovery/drive_table.h"
+#include "discovery/engine_observer.h"
 #include "platform/time_text.h"
 #include "reports/drive_log.h"
-#include "discovery/engine_observer.h"
 #include "transport/commands.h"
 #include "transport/request_block.h"
 

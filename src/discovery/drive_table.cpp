@@ -12,12 +12,12 @@ namespace tamro {
 static_assert(std::is_trivially_copyable_v<DriveSlot>, "slots are cleared byte by byte");
 
 std::array<DriveSlot, kSlotCount> DriveTable{};
-thread_local std::int32_t currentSlot = 0;
+thread_local constinit std::int32_t currentSlot = 0;
 std::int32_t driveCount = 0;
 std::int32_t selectedCount = 0;
 std::int32_t writePermitted = 0;
-thread_local std::int32_t readErrorLimit = 0;
-thread_local std::int32_t otherErrorLimit = 0;
+thread_local constinit std::int32_t readErrorLimit = 0;
+thread_local constinit std::int32_t otherErrorLimit = 0;
 
 namespace {
 

@@ -104,12 +104,12 @@ extern std::array<DriveSlot, kSlotCount> DriveTable;
 
 // Run settings. The slot at work and its error limits belong to the thread
 // that works on it: drives tested at once each have their own.
-extern thread_local std::int32_t currentSlot;
+extern thread_local constinit std::int32_t currentSlot;
 extern std::int32_t driveCount;
 extern std::int32_t selectedCount;
 extern std::int32_t writePermitted;
-extern thread_local std::int32_t readErrorLimit;
-extern thread_local std::int32_t otherErrorLimit;
+extern thread_local constinit std::int32_t readErrorLimit;
+extern thread_local constinit std::int32_t otherErrorLimit;
 // microcodeImage and microcodeLength live with the command set that sends them.
 
 // Sets every byte of the seven slots to zero.

@@ -9,19 +9,8 @@ namespace tamro {
 
 namespace {
 
-class Nobody final : public EngineObserver, public WorkChoices {
+class Nobody final : public QuietObserver, public WorkChoices {
 public:
-    void Status(int, std::string_view, Tone, bool) override {}
-    void Judge(int, std::string_view, Tone, bool) override {}
-    void Progress(int, Bar, int, bool) override {}
-    void LogWritten(int, const std::string&) override {}
-    void ListReset(bool) override {}
-    void DriveLine(int, std::string_view, Tone) override {}
-    void Selectable(int, bool) override {}
-    void ScanFailure(std::string_view) override {}
-    void ScanEnded(bool) override {}
-    void Alarm(std::string_view) override {}
-    void WorkFinished(Work) override {}
     bool Chosen(int) const override { return false; }
     TestMode Mode() const override { return TestMode::Quick; }
     std::string MicrocodeFileName() const override { return {}; }

@@ -52,6 +52,22 @@ public:
     virtual void WorkFinished(Work work) = 0;
 };
 
+// Renders nothing: a base for a front end that wants only some of it.
+class QuietObserver : public EngineObserver {
+public:
+    void Status(int, std::string_view, Tone, bool) override {}
+    void Judge(int, std::string_view, Tone, bool) override {}
+    void Progress(int, Bar, int, bool) override {}
+    void LogWritten(int, const std::string&) override {}
+    void ListReset(bool) override {}
+    void DriveLine(int, std::string_view, Tone) override {}
+    void Selectable(int, bool) override {}
+    void ScanFailure(std::string_view) override {}
+    void ScanEnded(bool) override {}
+    void Alarm(std::string_view) override {}
+    void WorkFinished(Work) override {}
+};
+
 // What was chosen; read whenever the engine needs it, as the window's
 // controls are read, so a choice changed during a download counts.
 class WorkChoices {

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <future>
-#include <regex>
 
 #include "diagnostics/run_fixture.h"
 
@@ -55,11 +54,27 @@ Outcome Cli(const std::vector<std::string>& args, const fs::path& folder,
     return o;
 }
 
+// Cuts what follows each `marker` up to `end` (a folder: up to its last
+// separator before `end`).
+std::string Cut(std::string text, const std::string& marker, char end, bool folderOnly = false) {
+    for (std::size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+        const std::size_t from = at + marker.size();
+        std::size_t to = text.find_first_of(std::string(1, end) + "\n", from);
+        if (to == std::string::npos) to = text.size();
+        if (folderOnly) {
+            const std::size_t slash = text.rfind('/', to);
+            to = slash == std::string::npos || slash < from ? from : slash + 1;
+        }
+        text.erase(from, to - from);
+    }
+    return text;
+}
+
 // A log without its times, a result file without times and folders.
 std::string Untimed(std::string text) {
-    text = std::regex_replace(text, std::regex("(Start|Stop) Time +: [^\r\n]*"), "$1 Time");
-    text = std::regex_replace(text, std::regex("\"(start|stop)Time\": \"[^\"]*\""), "\"$1Time\"");
-    return std::regex_replace(text, std::regex("\"log\": \"[^\"]*/"), "\"log\": \"");
+    text = Cut(Cut(std::move(text), "Start Time", '\r'), "Stop Time", '\r');
+    text = Cut(Cut(std::move(text), "\"startTime\": \"", '"'), "\"stopTime\": \"", '"');
+    return Cut(std::move(text), "\"log\": \"", '"', true);
 }
 
 std::map<std::string, std::string> Logs(const fs::path& folder) {
