@@ -35,6 +35,9 @@ protected:
         // then cost no thread hand-over each.
         sim_set_completion(SIM_COMPLETE_IMMEDIATE);
         ui::Form().Reset();
+        // Empty bars, as a worker's start: this thread kept the last test's.
+        PlaceBar(Bar::Total, 0);
+        PlaceBar(Bar::Test, 0);
         selectedCount = 1;
         writePermitted = 0;
         readErrorLimit = 0;
