@@ -4,8 +4,8 @@
 #include <string>
 #include <thread>
 
-#include "reports/drive_log.h"
 #include "discovery/engine_observer.h"
+#include "reports/drive_log.h"
 #include "transport/commands.h"
 
 namespace tamro {

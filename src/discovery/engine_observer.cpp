@@ -25,6 +25,11 @@ thread_local int bars[2] = {0, 0};
 
 int& Stored(Bar bar) { return bars[bar == Bar::Total ? 0 : 1]; }
 
+void Move(Bar bar, int position, bool labelled) {
+    Stored(bar) = std::clamp(position, 0, kProgressMaximum);
+    Observer().Progress(currentSlot, bar, Stored(bar), labelled);
+}
+
 }  // namespace
 
 void SetFrontEnd(EngineObserver& o, const WorkChoices& c) {
@@ -37,15 +42,9 @@ const WorkChoices& Choices() { return *choices.load(std::memory_order_relaxed); 
 
 void ShowStatus(std::string_view text, Tone tone, bool paint) { Observer().Status(currentSlot, text, tone, paint); }
 
-void SetBar(Bar bar, int position) {
-    Stored(bar) = std::clamp(position, 0, kProgressMaximum);
-    Observer().Progress(currentSlot, bar, Stored(bar), true);
-}
+void SetBar(Bar bar, int position) { Move(bar, position, true); }
 
-void PlaceBar(Bar bar, int position) {
-    Stored(bar) = std::clamp(position, 0, kProgressMaximum);
-    Observer().Progress(currentSlot, bar, Stored(bar), false);
-}
+void PlaceBar(Bar bar, int position) { Move(bar, position, false); }
 
 int BarPosition(Bar bar) { return Stored(bar); }
 
