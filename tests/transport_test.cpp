@@ -601,6 +601,38 @@ TEST_F(LateCompletion, ACompletionAfterASuccessfulAbortDecidesNoOtherRequest) {
     }
 }
 
+// A transfer area is lent as it is. One whose request is given up stays with
+// that request, whose late data never reaches the area, and the area goes on
+// with storage of its own (freed too early, the late write is caught by ASan).
+TEST_F(LateCompletion, AnAreaGivenUpStaysWithItsRequest) {
+    TransferArea written(8192), read(8192);
+    std::memset(written.data(), 0x3C, written.size());
+    ASSERT_EQ(Write10(0, 0, 100, 512, 16, written), 0);
+    EXPECT_EQ(Trace().back().buf, written.data());
+    ASSERT_EQ(Read10(0, 0, 100, 512, 16, read), 0);
+    EXPECT_EQ(Trace().back().buf, read.data());
+    std::uint8_t copied[8192];
+    ASSERT_EQ(Read10(0, 0, 100, 512, 16, copied), 0);
+    EXPECT_EQ(std::memcmp(read.data(), copied, sizeof copied), 0);
+
+    testing::SetAspiWaits({30, 30, 30, 10});
+    const auto all = [](TransferArea& a, std::uint8_t v) {
+        return std::all_of(a.data(), a.data() + a.size(), [v](std::uint8_t b) { return b == v; });
+    };
+    const std::uint8_t* lent = written.data();
+    CompleteLate(0x2A, 70);
+    EXPECT_EQ(Write10(0, 0, 100, 512, 16, written), -1);
+    EXPECT_NE(written.data(), lent);
+    EXPECT_TRUE(all(written, 0x3C));
+    CompleteLate(0x28, 70);
+    EXPECT_EQ(Read10(0, 0, 100, 512, 16, read), -1);
+    EXPECT_TRUE(all(read, 0));
+    std::this_thread::sleep_for(milliseconds(150));  // the bus's lateness, not a wait of the program
+    EXPECT_TRUE(all(read, 0));
+    ASSERT_EQ(Read10(0, 0, 100, 512, 16, read), 0);
+    EXPECT_EQ(std::memcmp(read.data(), copied, sizeof copied), 0);
+}
+
 TEST_F(LateCompletion, ASignalBeforeTheStatusIsNotTakenForAStaleOne) {
     sim_set_completion(SIM_COMPLETE_ASYNC);
     testing::SetAspiWaits({2000, 2000, 2000, 10});

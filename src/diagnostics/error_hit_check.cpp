@@ -36,7 +36,7 @@ struct Check {
     std::uint8_t ha;
     std::uint8_t id;
     DriveSlot& slot;
-    std::vector<std::uint8_t> buffer;
+    TransferArea buffer;
 };
 
 void MarkNotRetested(RetestResult& out, std::uint8_t status) {
@@ -83,7 +83,7 @@ void RetestWriteFault(Check& c, RetestResult& out, std::uint32_t lba, std::uint8
         const std::uint64_t room = std::uint64_t{c.slot.lastLba} + 1 - lba;
         const auto count = static_cast<std::uint16_t>(std::min<std::uint64_t>(kWriteBlocks, room));
         const std::uint32_t blockBytes = c.slot.blockSize > 0 ? static_cast<std::uint32_t>(c.slot.blockSize) : 0;
-        RetestWrites(c, out, [&] { return Write10(c.ha, c.id, lba, blockBytes, count, c.buffer.data()); });
+        RetestWrites(c, out, [&] { return Write10(c.ha, c.id, lba, blockBytes, count, c.buffer); });
         return;
     }
     // Without write permission only the reserved area is written, which needs
@@ -98,7 +98,7 @@ void RetestWriteFault(Check& c, RetestResult& out, std::uint32_t lba, std::uint8
 void RetestRead(Check& c, RetestResult& out, std::uint32_t lba) {
     const std::uint32_t blockBytes = c.slot.blockSize > 0 ? static_cast<std::uint32_t>(c.slot.blockSize) : 0;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (Read10(c.ha, c.id, lba, blockBytes, 1, c.buffer.data()) != 0) {
+        if (Read10(c.ha, c.id, lba, blockBytes, 1, c.buffer) != 0) {
             RecordFailure(c.slot, out);
             return;
         }
@@ -150,7 +150,7 @@ int ErrorHitCheck(std::uint8_t hostAdapter, std::uint8_t targetId) {
 
     const std::uint32_t blockBytes = slot.blockSize > 0 ? static_cast<std::uint32_t>(slot.blockSize) : 0;
     Check c{hostAdapter, targetId, slot,
-            std::vector<std::uint8_t>(std::max<std::size_t>(std::size_t{blockBytes} * kWriteBlocks, kSpecialBytes))};
+            TransferArea(std::max<std::size_t>(std::size_t{blockBytes} * kWriteBlocks, kSpecialBytes))};
 
     for (int e = 1; e <= entries; ++e) {
         SetBar(Bar::Total, start + share / entries * e);

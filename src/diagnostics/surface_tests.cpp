@@ -46,7 +46,7 @@ struct Run {
     DriveSlot& slot;
     std::uint64_t share;  // one procedure's part of PBar, times kFixed
     int start;            // PBar where the current procedure began
-    std::vector<std::uint8_t> buffer;
+    TransferArea buffer;  // lent to the library as it is
 };
 
 // The status line, painted before the command it announces is sent.
@@ -158,7 +158,7 @@ int RandomSeekRead(Run& r, std::uint32_t iterations) {
         ShowStep(r, iterations, i);
         const Target t = ClampedRandomTarget(slot.lastLba);
         AnnounceLba(kRandomReadLabel, t.lba);
-        if (Read10(r.ha, r.id, t.lba, BlockBytes(slot), t.count, r.buffer.data()) != 0) {
+        if (Read10(r.ha, r.id, t.lba, BlockBytes(slot), t.count, r.buffer) != 0) {
             const Verdict v = surface::Classify(slot, Procedure::RandRead, t.lba, t.count);
             if (v.rateExceeded) slot.blocksRead += surface::BlocksBefore(v.errorLba, t.lba, t.count);
             if (v.fatal) return -1;
@@ -176,7 +176,7 @@ int RandomSeekWrite(Run& r, std::uint32_t iterations) {
         ShowStep(r, iterations, i);
         const Target t = ClampedRandomTarget(slot.lastLba);
         AnnounceLba(kRandomWriteLabel, t.lba);
-        if (Write10(r.ha, r.id, t.lba, BlockBytes(slot), t.count, r.buffer.data()) != 0) {
+        if (Write10(r.ha, r.id, t.lba, BlockBytes(slot), t.count, r.buffer) != 0) {
             const Verdict v = surface::Classify(slot, Procedure::RandWrite, t.lba, t.count);
             if (v.rateExceeded) slot.blocksWritten += surface::BlocksBefore(v.errorLba, t.lba, t.count);
             if (v.fatal) return -1;
@@ -221,7 +221,7 @@ int WriteHundredMegabytes(Run& r, bool inner) {
         if (lba + n > last) n = static_cast<std::uint32_t>(last + 1 - lba);
         AnnounceLba(inner ? kInnerLabel : kOuterLabel, lba);
         const auto at = static_cast<std::uint32_t>(lba);
-        if (Write10(r.ha, r.id, at, BlockBytes(slot), static_cast<std::uint16_t>(n), r.buffer.data()) != 0) {
+        if (Write10(r.ha, r.id, at, BlockBytes(slot), static_cast<std::uint16_t>(n), r.buffer) != 0) {
             const Verdict v = surface::Classify(slot, Procedure::SeqWrite, at, n);
             if (v.rateExceeded) slot.blocksWritten += surface::BlocksBefore(v.errorLba, at, n);
             if (v.fatal) return -1;
@@ -278,7 +278,7 @@ std::size_t SurfaceBufferBytes(std::int32_t blockSize, bool largeTransfers) {
 int RunSequentialVerify(std::uint8_t hostAdapter, std::uint8_t targetId) {
     DriveSlot& slot = CurrentDrive();
     if (slot.lastLba == 0) return -1;
-    Run r{hostAdapter, targetId, slot, TestShare(TestMode::Extended, false), BarPosition(Bar::Total), {}};
+    Run r{hostAdapter, targetId, slot, TestShare(TestMode::Extended, false), BarPosition(Bar::Total), TransferArea(0)};
     return SequentialVerify(r);
 }
 
@@ -309,7 +309,7 @@ int RunSurfaceTests(std::uint8_t hostAdapter, std::uint8_t targetId) {
     const bool extended = mode == TestMode::Extended;
     Run r{hostAdapter, targetId, slot, TestShare(mode, writes),
           BarPosition(Bar::Total),
-          std::vector<std::uint8_t>(SurfaceBufferBytes(slot.blockSize, extended && writes))};
+          TransferArea(SurfaceBufferBytes(slot.blockSize, extended && writes))};
 
     if (extended) {
         if (StartStopCycles(r) != 0) return -1;

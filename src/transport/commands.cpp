@@ -23,6 +23,15 @@ namespace tamro {
 std::uint8_t microcodeImage[kMicrocodeCapacity];
 std::int32_t microcodeLength = 0;
 
+std::shared_ptr<void> TransferArea::GiveUpStorage(bool keepContent) {
+    std::shared_ptr<void> lent = storage_;
+    // Read back from storage the library may still read, never from storage
+    // it may still write.
+    storage_ = keepContent ? std::make_shared<std::vector<std::uint8_t>>(*storage_)
+                           : std::make_shared<std::vector<std::uint8_t>>(storage_->size());
+    return lent;
+}
+
 namespace {
 
 static_assert(sizeof(TAMRO_FACTORY_ON_KEY) == 8 && sizeof(TAMRO_FACTORY_OFF_KEY) == 8,
@@ -39,10 +48,12 @@ struct Request {
     std::uint8_t* buffer;  // the caller's: the library never sees it
     std::uint8_t cdbLength;
     std::uint8_t cdb[10];
+    TransferArea* area = nullptr;  // lent as it is, instead of buffer
 };
 
 // The block lent to the library, with the caller's data copied in; for data
-// in too, so that bytes the drive does not send keep the caller's values.
+// in too, so that bytes the drive does not send keep the caller's values. A
+// transfer area holds the caller's values already.
 void Fill(const Request& r, RequestBlock& request) {
     SRB_ExecSCSICmd& srb = request.Srb();
     ClearBlock(&srb, sizeof srb);
@@ -53,8 +64,9 @@ void Fill(const Request& r, RequestBlock& request) {
     srb.SRB_Flags = static_cast<std::uint8_t>(SRB_EVENT_NOTIFY | static_cast<std::uint8_t>(r.dir));
     const bool data = r.dir != Dir::None;
     srb.SRB_BufLen = data ? static_cast<std::uint32_t>(r.length) : 0;
-    srb.SRB_BufPointer = data ? request.Data() : nullptr;
-    if (data && r.length != 0) std::memcpy(request.Data(), r.buffer, srb.SRB_BufLen);
+    std::uint8_t* const lent = r.area != nullptr ? r.area->data() : request.Data();
+    srb.SRB_BufPointer = data ? lent : nullptr;
+    if (data && r.length != 0 && r.area == nullptr) std::memcpy(lent, r.buffer, srb.SRB_BufLen);
     srb.SRB_SenseLen = kSenseLength;
     srb.SRB_CDBLen = r.cdbLength;
     std::memcpy(srb.CDBByte, r.cdb, r.cdbLength);
@@ -79,6 +91,7 @@ int Refuse(const char* label, const char* format) {
 int Send(Step step, const char* label, const Request& r, bool* sent = nullptr) {
     if (sent != nullptr) *sent = false;
     if (r.dir != Dir::None && r.length > kTransferCapacity) return Refuse(label, "Error: %s: Invalid Length.");
+    if (r.area != nullptr && r.length > r.area->size()) return Refuse(label, "Error: %s: Invalid Length.");
     RequestBlock request;
     if (!request) return Refuse(label, "Error: %s: Not sent, no free request block.");
     if (sent != nullptr) *sent = true;
@@ -92,7 +105,11 @@ int Send(Step step, const char* label, const Request& r, bool* sent = nullptr) {
             break;
         }
     }
-    if (r.dir == Dir::In && r.length != 0 && !request.HeldByLibrary()) std::memcpy(r.buffer, request.Data(), r.length);
+    if (r.area != nullptr) {
+        if (request.HeldByLibrary()) request.Keep(r.area->GiveUpStorage(r.dir == Dir::Out));
+    } else if (r.dir == Dir::In && r.length != 0 && !request.HeldByLibrary()) {
+        std::memcpy(r.buffer, request.Data(), r.length);
+    }
     return result;
 }
 
@@ -315,6 +332,20 @@ int Write10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t b
             std::uint16_t count, std::uint8_t* buffer) {
     return Issue(ExecScsiCmd, "Write(10)",
                  BlockCdb(ha, id, Dir::Out, std::uint64_t{blockSize} * count, buffer, 0x2A, lba, count));
+}
+
+int Read10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
+           std::uint16_t count, TransferArea& area) {
+    Request r = BlockCdb(ha, id, Dir::In, std::uint64_t{blockSize} * count, nullptr, 0x28, lba, count);
+    r.area = &area;
+    return Issue(ExecScsiCmd, "Read(10)", r);
+}
+
+int Write10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
+            std::uint16_t count, TransferArea& area) {
+    Request r = BlockCdb(ha, id, Dir::Out, std::uint64_t{blockSize} * count, nullptr, 0x2A, lba, count);
+    r.area = &area;
+    return Issue(ExecScsiCmd, "Write(10)", r);
 }
 
 int Verify10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint16_t count) {

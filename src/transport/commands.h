@@ -4,12 +4,16 @@
 // 0 for success or -1 for failure, with the message and errorKind already in
 // the current drive slot. Buffers belong to the caller and hold at least the
 // transfer length; the library never sees them, since a request may outlive
-// its wait: data is copied into the transport's own block and back.
+// its wait: data is copied into the transport's own block and back. A
+// transfer area is lent as it is instead, for the surface tests' many reads
+// and writes.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace tamro {
 
@@ -22,6 +26,24 @@ constexpr std::uint32_t kTransferCapacity = 524288;
 // The microcode file as loaded; WriteBuffer sends slices of it.
 extern std::uint8_t microcodeImage[kMicrocodeCapacity];
 extern std::int32_t microcodeLength;
+
+// A data buffer that Read10 and Write10 lend to the library as it is, with no
+// copy in or out. A library may hold a request long after the program gave up
+// waiting for it: the storage then stays with that request until the library
+// lets go of it, and the area goes on with storage of its own, holding what
+// was to be written, or zeros after a read.
+class TransferArea {
+public:
+    explicit TransferArea(std::size_t bytes) : storage_(std::make_shared<std::vector<std::uint8_t>>(bytes)) {}
+    std::uint8_t* data() { return storage_->data(); }
+    std::size_t size() const { return storage_->size(); }
+
+    // The storage lent until now, for the request that keeps it.
+    std::shared_ptr<void> GiveUpStorage(bool keepContent);
+
+private:
+    std::shared_ptr<std::vector<std::uint8_t>> storage_;
+};
 
 // The probe: 0 ready, 1 CHECK CONDITION, 8 BUSY, -1 anything else. It never
 // writes into the slot.
@@ -43,6 +65,10 @@ int Read10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t bl
            std::uint16_t count, std::uint8_t* buffer);
 int Write10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
             std::uint16_t count, std::uint8_t* buffer);
+int Read10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
+           std::uint16_t count, TransferArea& area);
+int Write10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint32_t blockSize,
+            std::uint16_t count, TransferArea& area);
 int Verify10(std::uint8_t ha, std::uint8_t id, std::uint32_t lba, std::uint16_t count);
 int ModeSense6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uint8_t page,
                std::uint32_t allocationLength);

@@ -16,6 +16,7 @@ struct PooledRequest {
     std::atomic<Use> use{Use::Free};
     // The free block of the highest rank is taken first (see Release).
     std::atomic<std::int64_t> rank{0};
+    std::shared_ptr<void> kept;  // touched only by the block's holder
     alignas(64) std::uint8_t data[kTransferCapacity];
 };
 
@@ -34,9 +35,9 @@ struct RequestLane {
 
 namespace {
 
-// Never freed: a library may write into a block long after the program gave
-// up waiting for it.
-RequestLane firstLane;
+// Never freed, nor destroyed at exit: a library may write into a block, or
+// into the area a block keeps, long after the program gave up waiting for it.
+RequestLane& firstLane = *new RequestLane;
 
 struct Lanes {
     std::mutex mutex;
@@ -127,6 +128,7 @@ RequestBlock::RequestBlock() : lane_(&CurrentLane()), entry_(nullptr) {
         Use expected = Use::Free;
         if (best->use.compare_exchange_strong(expected, Use::Lent, std::memory_order_acquire)) {
             entry_ = best;
+            entry_->kept.reset();
             lane.lent.fetch_add(1, std::memory_order_relaxed);
             return;
         }
@@ -157,6 +159,8 @@ std::uint32_t RequestBlock::Send(SendASPI32CommandFn send) {
     accepted_ = answer == SS_PENDING;
     return answer;
 }
+
+void RequestBlock::Keep(std::shared_ptr<void> storage) { entry_->kept = std::move(storage); }
 
 bool RequestBlock::HeldByLibrary() const { return accepted_ && RequestStatus(entry_->srb) == SS_PENDING; }
 

@@ -3,7 +3,8 @@
 // A library holds a request from SendASPI32Command until the block leaves
 // SS_PENDING, and may finish it long after the program stopped waiting for
 // it. So no block or buffer it is given lives on a caller's stack or heap:
-// both come from a small static pool, and command data is copied in and out.
+// both come from a small static pool, and command data is copied in and out,
+// or the block keeps the transfer area it was lent with.
 // A block that the library keeps even when asked to abort it is quarantined
 // until the library lets go of it; a block whose request was given up is
 // taken again only when no other is free, so that a library that completes
@@ -15,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/completion_event.h"
 #include "transport/commands.h"
@@ -67,6 +69,10 @@ public:
     std::uint32_t Send(SendASPI32CommandFn send);
     // Sent, accepted and not yet finished: the library may still write it.
     bool HeldByLibrary() const;
+    // Keeps a transfer area's storage that the request was sent with until
+    // the block is taken again, which a block given up is only once no
+    // other is free: as long as the library may write it, at the least.
+    void Keep(std::shared_ptr<void> storage);
     // The event the library signals for this block: its lane's; none before
     // the binding has one.
     platform::CompletionEvent* Event() const;

@@ -51,7 +51,8 @@ struct Disk {
     std::uint32_t blockSize = 0;
 } disk;
 
-std::vector<std::uint8_t> buffer;
+// As the surface tests read: into a transfer area, lent as it is.
+TransferArea buffer(0);
 
 bool Open() {
     if (BindAspi() != nullptr || AspiInit() < 1) return false;
@@ -60,7 +61,7 @@ bool Open() {
     if (ReadCapacity10(disk.ha, disk.id, capacity) != 0) return false;
     disk.lastLba = static_cast<std::uint32_t>(capacity[0]) << 24 | capacity[1] << 16 | capacity[2] << 8 | capacity[3];
     disk.blockSize = static_cast<std::uint32_t>(capacity[4]) << 24 | capacity[5] << 16 | capacity[6] << 8 | capacity[7];
-    buffer.assign(std::size_t{disk.blockSize} * kReadBlocks, 0);
+    buffer = TransferArea(std::size_t{disk.blockSize} * kReadBlocks);
     disk.lastLba = std::min(disk.lastLba, kVerifyExtent - 1);
     CurrentDrive().lastLba = disk.lastLba;
     CurrentDrive().blockSize = static_cast<std::int32_t>(disk.blockSize);
@@ -107,7 +108,7 @@ bool SgVerify() {
 
 bool Read10Loop() {
     for (int i = 0; i < kReads; ++i)
-        if (Read10(disk.ha, disk.id, 0, disk.blockSize, kReadBlocks, buffer.data()) != 0) return false;
+        if (Read10(disk.ha, disk.id, 0, disk.blockSize, kReadBlocks, buffer) != 0) return false;
     return true;
 }
 
