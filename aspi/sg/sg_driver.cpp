@@ -14,7 +14,7 @@ namespace {
 
 // How often a device that is being removed is read for the requests it
 // still returns: its node polls as hung up for good, so it is not polled.
-constexpr int kHungUpRetryMs = 10;
+constexpr std::chrono::milliseconds kHungUpRetry{10};
 
 }  // namespace
 
@@ -35,7 +35,10 @@ SgDriver::~SgDriver() {
     if (thread_.joinable()) thread_.join();
     // A request still in the kernel is dropped with its descriptor: the
     // kernel copies data and sense out only when a request is read back.
-    for (Node& node : nodes_) ::close(node.fd);
+    for (Node& node : nodes_) {
+        ::close(node.fd);
+        if (node.release >= 0) ::close(node.release);
+    }
     if (wake_ >= 0) ::close(wake_);
 }
 
@@ -79,20 +82,29 @@ int SgDriver::Hand(const std::string& path, const sg_io_hdr_t& io, bool claim, N
             } else {
                 const int fd = open_(path);
                 if (fd < 0) return fd;
-                node = &*nodes_.insert(nodes_.end(), Node{path, fd, {}, false, false, false});
+                node = &*nodes_.insert(nodes_.end(), Node{});
+                node->path = path;
+                node->fd = fd;
+                // Without it the node's requests all go to the thread.
+                node->release = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
             }
             const bool polled = Polled(*node);
-            if (claim && !node->claimed) {
+            bool watch = false;
+            if (claim && !node->claimed && node->release >= 0) {
                 node->claimed = true;
+                node->deadline = std::chrono::steady_clock::now() + callerBound_;
                 *claimed = true;
                 *claimedNode = node;
+                ++claims_;
+                watch = !watching_;
+                watching_ = true;
             }
             // Listed before the kernel has it, and so kept open: its completion
             // may be read back before write() has returned.
             node->inFlight.push_back(io.usr_ptr);
             // The completion thread polls only nodes that hold requests no
             // caller waits for: tell it of one that now does.
-            wake = !polled && Polled(*node);
+            wake = watch || (!polled && Polled(*node));
         }
         if (wake) Wake();
         ssize_t written;
@@ -104,7 +116,7 @@ int SgDriver::Hand(const std::string& path, const sg_io_hdr_t& io, bool claim, N
         const auto it = std::find(node->inFlight.begin(), node->inFlight.end(), io.usr_ptr);
         if (it != node->inFlight.end()) node->inFlight.erase(it);
         if (*claimed) {
-            node->claimed = false;
+            Unclaim(*node);
             *claimed = false;
             *claimedNode = nullptr;
             if (Polled(*node)) Wake();
@@ -122,19 +134,25 @@ int SgDriver::Hand(const std::string& path, const sg_io_hdr_t& io, bool claim, N
     }
 }
 
+void SgDriver::Unclaim(Node& node) {
+    node.claimed = false;
+    if (!node.released) return;
+    node.released = false;
+    std::uint64_t count;
+    while (::read(node.release, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+}
+
 bool SgDriver::AwaitOwn(Node& node, void* own, sg_io_hdr_t& finished) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + callerBound_;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
-        if (left.count() <= 0) break;
-        const timespec bound{static_cast<time_t>(left.count() / 1000000000), static_cast<long>(left.count() % 1000000000)};
-        pollfd p{node.fd, POLLIN, 0};
-        const int ready = ::ppoll(&p, 1, &bound, nullptr);
+        // No time-out here: the thread ends the wait at its bound.
+        pollfd p[2] = {{node.fd, POLLIN, 0}, {node.release, POLLIN, 0}};
+        const int ready = ::ppoll(p, 2, nullptr, nullptr);
         if (ready < 0 && errno == EINTR) continue;
-        // Nothing yet, or a device that is leaving or a descriptor that has
-        // failed: the completion thread sorts those out.
-        if (ready <= 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;
+        // The bound has passed, or a device that is leaving or a descriptor
+        // that has failed: the completion thread sorts those out.
+        if (ready < 0 || (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;
+        if ((p[0].revents & POLLIN) == 0) break;
         sg_io_hdr_t back{};
         const ssize_t got = ::read(node.fd, &back, sizeof back);
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -149,7 +167,7 @@ bool SgDriver::AwaitOwn(Node& node, void* own, sg_io_hdr_t& finished) {
                 // The node is not touched after this: with its last request
                 // back, the thread may close a retired one.
                 mine = true;
-                node.claimed = false;
+                Unclaim(node);
                 wake = Polled(node) || node.retired;
             }
         }
@@ -163,26 +181,53 @@ bool SgDriver::AwaitOwn(Node& node, void* own, sg_io_hdr_t& finished) {
     {
         // Ours is still in flight, so the node stays open until this is done.
         std::lock_guard<std::mutex> lock(mutex_);
-        node.claimed = false;
+        Unclaim(node);
     }
     Wake();
     return false;
+}
+
+std::chrono::nanoseconds SgDriver::ReleaseDue() {
+    const auto now = std::chrono::steady_clock::now();
+    auto next = std::chrono::nanoseconds::max();
+    for (Node& node : nodes_) {
+        if (!node.claimed || node.released) continue;
+        if (node.deadline > now) {
+            next = std::min(next, std::chrono::duration_cast<std::chrono::nanoseconds>(node.deadline - now));
+            continue;
+        }
+        node.released = true;
+        const std::uint64_t one = 1;
+        while (::write(node.release, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+    return next;
 }
 
 void SgDriver::Run() {
     std::vector<pollfd> polled;
     std::vector<Node*> owners;
     std::vector<Node*> hungUp;
+    std::uint64_t claimsSeen = 0;
     for (;;) {
         polled.assign(1, pollfd{wake_, POLLIN, 0});
         owners.assign(1, nullptr);
         hungUp.clear();
+        auto timeout = std::chrono::nanoseconds::max();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) return;
+            // While callers come one after another the thread wakes about
+            // once per bound, not once per request; it stops watching one
+            // bound after the last.
+            timeout = ReleaseDue();
+            if (timeout == std::chrono::nanoseconds::max() && claims_ != claimsSeen) timeout = callerBound_;
+            if (timeout == std::chrono::nanoseconds::max()) watching_ = false;
+            claimsSeen = claims_;
             for (auto it = nodes_.begin(); it != nodes_.end();) {
                 if (it->retired && it->inFlight.empty() && !it->claimed) {
                     ::close(it->fd);
+                    if (it->release >= 0) ::close(it->release);
                     it = nodes_.erase(it);
                     continue;
                 }
@@ -195,7 +240,15 @@ void SgDriver::Run() {
                 ++it;
             }
         }
-        if (::poll(polled.data(), polled.size(), hungUp.empty() ? -1 : kHungUpRetryMs) < 0) continue;
+        if (!hungUp.empty()) timeout = std::min<std::chrono::nanoseconds>(timeout, kHungUpRetry);
+        timespec bound{};
+        if (timeout != std::chrono::nanoseconds::max()) {
+            bound.tv_sec = static_cast<time_t>(timeout.count() / 1000000000);
+            bound.tv_nsec = static_cast<long>(timeout.count() % 1000000000);
+        }
+        if (::ppoll(polled.data(), polled.size(), timeout == std::chrono::nanoseconds::max() ? nullptr : &bound,
+                    nullptr) < 0)
+            continue;
         if (polled[0].revents != 0) {
             std::uint64_t count;
             while (::read(wake_, &count, sizeof count) < 0 && errno == EINTR) {

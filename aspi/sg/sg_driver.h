@@ -3,7 +3,8 @@
 // read back once the node polls readable. The caller waits on its own node
 // for a short bound first, so that a request the kernel returns at once never
 // crosses threads; one thread of the library's own collects every other
-// completion.
+// completion, and ends a caller's wait once its bound has passed, so that the
+// caller's wait arms no timer of its own for every request.
 #pragma once
 
 #include <chrono>
@@ -46,6 +47,11 @@ private:
         bool retired = false;         // takes no new request; closed once empty
         bool hungUp = false;          // the device is leaving; read, not polled
         bool claimed = false;         // a caller reads it; the thread keeps off
+        // The claiming caller's wait: it ends when `release` (an eventfd)
+        // polls readable, which the thread makes it at `deadline`.
+        int release = -1;
+        std::chrono::steady_clock::time_point deadline{};
+        bool released = false;
     };
 
     // Writes the request to its node; 0 or -errno. With `claim`, the caller
@@ -56,6 +62,12 @@ private:
     bool AwaitOwn(Node& node, void* own, sg_io_hdr_t& finished);
     // Whether the completion thread has anything to read on the node.
     static bool Polled(const Node& node) { return !node.claimed && !node.hungUp && !node.inFlight.empty(); }
+    // Under the lock: the claiming caller's wait is over, and a release that
+    // came too late for it is taken back.
+    static void Unclaim(Node& node);
+    // Under the lock: ends the waits whose bound has passed; the time until
+    // the next one's, or none.
+    std::chrono::nanoseconds ReleaseDue();
 
     void Run();
     enum class Reads { One, UntilNoneLeft };
@@ -69,6 +81,10 @@ private:
     std::list<Node> nodes_;  // only the completion thread removes nodes
     int wake_ = -1;          // eventfd: a node was opened or the driver stops
     bool stopping_ = false;
+    // Callers' waits: counted, so that the thread keeps watching a little
+    // while after the last one instead of being woken for every next one.
+    std::uint64_t claims_ = 0;
+    bool watching_ = false;  // the thread will look at the callers' bounds
     std::thread thread_;
 };
 

@@ -181,10 +181,12 @@ struct Traffic {
 
     // A switch-off owed while the library keeps every block cannot be sent
     // by anyone: the exit does not wait for it.
+    // Asked after every command: the lanes are looked at only when it matters.
     bool SettledLocked() const {
-        const bool unsendable = AnyRequestLaneExhausted() && std::includes(resetOwed.begin(), resetOwed.end(),
-                                                                        factoryOn.begin(), factoryOn.end());
-        return inFlight == 0 && (factoryOn.empty() || unsendable);
+        if (inFlight != 0) return false;
+        if (factoryOn.empty()) return true;
+        return AnyRequestLaneExhausted() &&
+               std::includes(resetOwed.begin(), resetOwed.end(), factoryOn.begin(), factoryOn.end());
     }
 };
 
