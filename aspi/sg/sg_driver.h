@@ -24,8 +24,9 @@ int OpenSgNode(const std::string& node);
 
 class SgDriver final : public Driver {
 public:
-    // How long SubmitAndAwait holds its caller: longer than a disk takes over
-    // one short random transfer (a seek and a turn, under 20 ms; an emulated
+    // How long SubmitAndAwait holds its caller, give or take the completion
+    // thread's wake-up that ends the wait: longer than a disk takes over one
+    // short random transfer (a seek and a turn, under 20 ms; an emulated
     // disk's READ(10) took 0.4-0.7 ms, past the 0.5 ms first tried), far
     // shorter than the program's own waits. The caller would only wait for
     // the event meanwhile; what takes longer is worth a hand-over.
