@@ -180,8 +180,8 @@ struct Traffic {
     std::set<Address> resetOwed;
 
     // A switch-off owed while the library keeps every block cannot be sent
-    // by anyone: the exit does not wait for it.
-    // Asked after every command: the lanes are looked at only when it matters.
+    // by anyone: the exit does not wait for it. Asked after every command, so
+    // the lanes are looked at only when a drive is left in factory mode.
     bool SettledLocked() const {
         if (inFlight != 0) return false;
         if (factoryOn.empty()) return true;

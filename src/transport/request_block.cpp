@@ -37,7 +37,10 @@ namespace {
 
 // Never freed, nor destroyed at exit: a library may write into a block, or
 // into the area a block keeps, long after the program gave up waiting for it.
-RequestLane& firstLane = *new RequestLane;
+RequestLane& FirstLane() {
+    static RequestLane* const lane = new RequestLane;
+    return *lane;
+}
 
 struct Lanes {
     std::mutex mutex;
@@ -51,11 +54,11 @@ Lanes& lanes() {
 
 thread_local RequestLane* threadLane = nullptr;
 
-RequestLane& CurrentLane() { return threadLane ? *threadLane : firstLane; }
+RequestLane& CurrentLane() { return threadLane ? *threadLane : FirstLane(); }
 
 template <class Visit>
 void ForEachLane(Visit visit) {
-    visit(firstLane);
+    visit(FirstLane());
     Lanes& l = lanes();
     std::lock_guard lock(l.mutex);
     for (RequestLane* lane : l.extra) visit(*lane);
