@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -15,6 +16,9 @@ namespace {
 // How often a device that is being removed is read for the requests it
 // still returns: its node polls as hung up for good, so it is not polled.
 constexpr std::chrono::milliseconds kHungUpRetry{10};
+
+// What each descriptor of a caller's wait set stands for.
+constexpr std::uint32_t kNodeReady = 0, kReleased = 1;
 
 }  // namespace
 
@@ -35,11 +39,31 @@ SgDriver::~SgDriver() {
     if (thread_.joinable()) thread_.join();
     // A request still in the kernel is dropped with its descriptor: the
     // kernel copies data and sense out only when a request is read back.
-    for (Node& node : nodes_) {
-        ::close(node.fd);
-        if (node.release >= 0) ::close(node.release);
-    }
+    for (Node& node : nodes_) Close(node);
     if (wake_ >= 0) ::close(wake_);
+}
+
+void SgDriver::Close(Node& node) {
+    ::close(node.fd);
+    if (node.release >= 0) ::close(node.release);
+    if (node.waitSet >= 0) ::close(node.waitSet);
+}
+
+// The set is kept for the node's life, so that a wait registers nothing.
+void SgDriver::MakeWaitSet(Node& node) {
+    node.release = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    node.waitSet = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event ready{};
+    ready.events = EPOLLIN;
+    ready.data.u32 = kNodeReady;
+    bool made = node.release >= 0 && node.waitSet >= 0 &&
+                ::epoll_ctl(node.waitSet, EPOLL_CTL_ADD, node.fd, &ready) == 0;
+    ready.data.u32 = kReleased;
+    made = made && ::epoll_ctl(node.waitSet, EPOLL_CTL_ADD, node.release, &ready) == 0;
+    if (made) return;
+    if (node.release >= 0) ::close(node.release);
+    if (node.waitSet >= 0) ::close(node.waitSet);
+    node.release = node.waitSet = -1;
 }
 
 void SgDriver::Start(Completion done) {
@@ -86,11 +110,11 @@ int SgDriver::Hand(const std::string& path, const sg_io_hdr_t& io, bool claim, N
                 node->path = path;
                 node->fd = fd;
                 // Without it the node's requests all go to the thread.
-                node->release = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+                MakeWaitSet(*node);
             }
             const bool polled = Polled(*node);
             bool watch = false;
-            if (claim && !node->claimed && node->release >= 0) {
+            if (claim && !node->claimed && node->waitSet >= 0) {
                 node->claimed = true;
                 node->deadline = std::chrono::steady_clock::now() + callerBound_;
                 *claimed = true;
@@ -146,13 +170,16 @@ void SgDriver::Unclaim(Node& node) {
 bool SgDriver::AwaitOwn(Node& node, void* own, sg_io_hdr_t& finished) {
     for (;;) {
         // No time-out here: the thread ends the wait at its bound.
-        pollfd p[2] = {{node.fd, POLLIN, 0}, {node.release, POLLIN, 0}};
-        const int ready = ::ppoll(p, 2, nullptr, nullptr);
-        if (ready < 0 && errno == EINTR) continue;
+        epoll_event ready[2];
+        const int count = ::epoll_wait(node.waitSet, ready, 2, -1);
+        if (count < 0 && errno == EINTR) continue;
+        std::uint32_t nodeEvents = 0;
+        for (int i = 0; i < count; ++i)
+            if (ready[i].data.u32 == kNodeReady) nodeEvents = ready[i].events;
         // The bound has passed, or a device that is leaving or a descriptor
         // that has failed: the completion thread sorts those out.
-        if (ready < 0 || (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) break;
-        if ((p[0].revents & POLLIN) == 0) break;
+        if (count <= 0 || (nodeEvents & (EPOLLHUP | EPOLLERR)) != 0) break;
+        if ((nodeEvents & EPOLLIN) == 0) break;
         sg_io_hdr_t back{};
         const ssize_t got = ::read(node.fd, &back, sizeof back);
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -226,8 +253,7 @@ void SgDriver::Run() {
             claimsSeen = claims_;
             for (auto it = nodes_.begin(); it != nodes_.end();) {
                 if (it->retired && it->inFlight.empty() && !it->claimed) {
-                    ::close(it->fd);
-                    if (it->release >= 0) ::close(it->release);
+                    Close(*it);
                     it = nodes_.erase(it);
                     continue;
                 }

@@ -48,9 +48,11 @@ private:
         bool retired = false;         // takes no new request; closed once empty
         bool hungUp = false;          // the device is leaving; read, not polled
         bool claimed = false;         // a caller reads it; the thread keeps off
-        // The claiming caller's wait: it ends when `release` (an eventfd)
-        // polls readable, which the thread makes it at `deadline`.
+        // The claiming caller's wait, on `waitSet` (an epoll set of the node
+        // and `release`): it ends when `release` (an eventfd) is readable,
+        // which the thread makes it at `deadline`.
         int release = -1;
+        int waitSet = -1;
         std::chrono::steady_clock::time_point deadline{};
         bool released = false;
     };
@@ -61,6 +63,10 @@ private:
     // Reads the claimed node until the request comes back or the bound ends;
     // then gives the node back. True when it came back (into `finished`).
     bool AwaitOwn(Node& node, void* own, sg_io_hdr_t& finished);
+    // The caller's wait set of a node just opened; none (-1) when it cannot
+    // be made.
+    static void MakeWaitSet(Node& node);
+    static void Close(Node& node);
     // Whether the completion thread has anything to read on the node.
     static bool Polled(const Node& node) { return !node.claimed && !node.hungUp && !node.inFlight.empty(); }
     // Under the lock: the claiming caller's wait is over, and a release that

@@ -13,12 +13,25 @@
 // offset over and over). Each program figure is taken half before and half
 // after its sg3-utils run (the loops in two halves, the procedure twice), so
 // that a host getting faster or slower during the round weighs on both sides
-// alike. One line is appended to the results file: each time in
-// milliseconds, the ratios, and the guest's inter-processor interrupts
-// (rescheduling and function calls) per command of the Read(10) loop and of
-// sg_read.
+// alike. Then the same READ(10) 2 000 times through a bare SG_IO loop and
+// through the bare bounded wait of the SCSI generic library (write, a wait on
+// an epoll set of the node and an eventfd, read), with neither the program's
+// code nor the library's: the floor of each way of waiting. One line is
+// appended to the results file: each time in milliseconds, the ratios, the
+// same ratios of CPU time (the guest's own and its children's: in a guest
+// that counts instructions for time, each is a count of instructions), the
+// CPU time per READ(10) of each path, and the guest's inter-processor
+// interrupts (rescheduling and function calls) per command of the Read(10)
+// loop and of sg_read.
+#include <fcntl.h>
+#include <scsi/sg.h>
 #include <spawn.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -82,15 +95,32 @@ bool Spawn(const std::vector<std::string>& words) {
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Milliseconds the work took, or a negative value when it failed.
+// Milliseconds of CPU time so far: the guest's own threads' and those of
+// its children that have ended.
+double CpuMs() {
+    double ms = 0;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage u{};
+        getrusage(who, &u);
+        ms += (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+    }
+    return ms;
+}
+
+// Milliseconds the work took and the CPU time it used; negative when it failed.
+struct Took {
+    double ms = -1, cpuMs = -1;
+};
+
 template <class Work>
-double Timed(const char* name, Work work) {
+Took Timed(const char* name, Work work) {
+    const double cpu = CpuMs();
     const Clock::time_point start = Clock::now();
     if (!work()) {
         std::fprintf(stderr, "%s failed: %s\n", name, CurrentDrive().lastError);
-        return -1;
+        return {};
     }
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return {std::chrono::duration<double, std::milli>(Clock::now() - start).count(), CpuMs() - cpu};
 }
 
 // One half of the verifies: the first or the second half of the extent.
@@ -139,6 +169,60 @@ bool SgRead() {
                   "bpt=" + std::to_string(kReadBlocks), "count=" + std::to_string(kReads * kReadBlocks)});
 }
 
+// The floors: the Read10 loop's commands with neither the program nor the
+// library, through SG_IO, or through the library's way of waiting.
+constexpr int kFloorReads = kReads / 2;
+
+sg_io_hdr_t ReadHeader(std::uint8_t (&cdb)[10], std::vector<std::uint8_t>& data, std::uint8_t (&sense)[32]) {
+    cdb[0] = 0x28;
+    cdb[8] = kReadBlocks;
+    sg_io_hdr_t io{};
+    io.interface_id = 'S';
+    io.dxfer_direction = SG_DXFER_FROM_DEV;
+    io.cmd_len = sizeof cdb;
+    io.cmdp = cdb;
+    io.dxfer_len = static_cast<unsigned>(data.size());
+    io.dxferp = data.data();
+    io.mx_sb_len = sizeof sense;
+    io.sbp = sense;
+    io.timeout = 10000;
+    return io;
+}
+
+bool SgIoLoop() {
+    const int fd = open(disk.node.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::uint8_t cdb[10] = {}, sense[32];
+    std::vector<std::uint8_t> data(std::size_t{disk.blockSize} * kReadBlocks);
+    bool ok = true;
+    for (int i = 0; i < kFloorReads && ok; ++i) {
+        sg_io_hdr_t io = ReadHeader(cdb, data, sense);
+        ok = ioctl(fd, SG_IO, &io) == 0 && io.status == 0 && io.host_status == 0;
+    }
+    close(fd);
+    return ok;
+}
+
+bool BoundedWaitLoop() {
+    const int fd = open(disk.node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const int release = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    const int waitSet = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event ready{};
+    ready.events = EPOLLIN;
+    bool ok = fd >= 0 && release >= 0 && waitSet >= 0 && epoll_ctl(waitSet, EPOLL_CTL_ADD, fd, &ready) == 0 &&
+              epoll_ctl(waitSet, EPOLL_CTL_ADD, release, &ready) == 0;
+    std::uint8_t cdb[10] = {}, sense[32];
+    std::vector<std::uint8_t> data(std::size_t{disk.blockSize} * kReadBlocks);
+    for (int i = 0; i < kFloorReads && ok; ++i) {
+        sg_io_hdr_t io = ReadHeader(cdb, data, sense);
+        ok = write(fd, &io, sizeof io) == static_cast<ssize_t>(sizeof io) && epoll_wait(waitSet, &ready, 1, -1) == 1 &&
+             read(fd, &io, sizeof io) == static_cast<ssize_t>(sizeof io) && io.status == 0 && io.host_status == 0;
+    }
+    for (const int d : {fd, release, waitSet})
+        if (d >= 0) close(d);
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,26 +238,42 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no disk at %d/%d: %s\n", disk.ha, disk.id, CurrentDrive().lastError);
         return 1;
     }
-    const double verify10 = Timed("Verify10 loop", [] { return Verify10Loop(false); });
-    const double procedure = Timed("Sequential Verify procedure", SequentialVerifyProcedure);
-    const double sgVerify = Timed("sg_verify", SgVerify);
-    const double procedureB = Timed("Sequential Verify procedure", SequentialVerifyProcedure);
-    const double verify10b = Timed("Verify10 loop", [] { return Verify10Loop(true); });
+    const Took verify10 = Timed("Verify10 loop", [] { return Verify10Loop(false); });
+    const Took procedure = Timed("Sequential Verify procedure", SequentialVerifyProcedure);
+    const Took sgVerify = Timed("sg_verify", SgVerify);
+    const Took procedureB = Timed("Sequential Verify procedure", SequentialVerifyProcedure);
+    const Took verify10b = Timed("Verify10 loop", [] { return Verify10Loop(true); });
     const long before = InterProcessorInterrupts();
-    const double read10 = Timed("Read10 loop", Read10Loop);
+    const Took read10 = Timed("Read10 loop", Read10Loop);
     const long between = InterProcessorInterrupts();
-    const double sgRead = Timed("sg_read", SgRead);
+    const Took sgRead = Timed("sg_read", SgRead);
     const long after = InterProcessorInterrupts();
-    const double read10b = Timed("Read10 loop", Read10Loop);
+    const Took read10b = Timed("Read10 loop", Read10Loop);
     const long last = InterProcessorInterrupts();
-    if (std::min({verify10, verify10b, procedure, procedureB, sgVerify, read10, read10b, sgRead}) < 0) return 1;
-    const double verifies = verify10 + verify10b, procedures = (procedure + procedureB) / 2, reads = read10 + read10b;
-    char line[320];
+    const Took sgIo = Timed("SG_IO loop", SgIoLoop);
+    const Took bounded = Timed("bounded wait loop", BoundedWaitLoop);
+    for (const Took& t : {verify10, verify10b, procedure, procedureB, sgVerify, read10, read10b, sgRead, sgIo, bounded})
+        if (t.ms < 0) return 1;
+    // The procedure is run twice, each loop in two halves.
+    const auto ratio = [](const Took& a, const Took& b, const Took& sg3, double runs, double Took::*of) {
+        return (a.*of + b.*of) / runs / (sg3.*of);
+    };
+    constexpr double kUsPerMsPerRead = 1000.0 / kFloorReads;
+    char line[640];
     std::snprintf(line, sizeof line,
                   "round=%d verify10_ms=%.1f procedure_ms=%.1f sg_verify_ms=%.1f read10_ms=%.1f sg_read_ms=%.1f "
-                  "verify10_ratio=%.2f procedure_ratio=%.2f read10_ratio=%.2f read10_ipis=%.2f sg_read_ipis=%.2f",
-                  round, verifies, procedures, sgVerify, reads, sgRead, verifies / sgVerify, procedures / sgVerify,
-                  reads / sgRead, static_cast<double>(between - before + last - after) / kReads,
+                  "verify10_ratio=%.2f procedure_ratio=%.2f read10_ratio=%.2f "
+                  "verify10_cpu_ratio=%.2f procedure_cpu_ratio=%.2f read10_cpu_ratio=%.2f "
+                  "read10_cpu_us=%.1f sg_read_cpu_us=%.1f sg_io_cpu_us=%.1f bounded_cpu_us=%.1f "
+                  "read10_ipis=%.2f sg_read_ipis=%.2f",
+                  round, verify10.ms + verify10b.ms, (procedure.ms + procedureB.ms) / 2, sgVerify.ms,
+                  read10.ms + read10b.ms, sgRead.ms, ratio(verify10, verify10b, sgVerify, 1, &Took::ms),
+                  ratio(procedure, procedureB, sgVerify, 2, &Took::ms), ratio(read10, read10b, sgRead, 1, &Took::ms),
+                  ratio(verify10, verify10b, sgVerify, 1, &Took::cpuMs),
+                  ratio(procedure, procedureB, sgVerify, 2, &Took::cpuMs),
+                  ratio(read10, read10b, sgRead, 1, &Took::cpuMs), (read10.cpuMs + read10b.cpuMs) * 1000 / kReads,
+                  sgRead.cpuMs * 1000 / kReads, sgIo.cpuMs * kUsPerMsPerRead, bounded.cpuMs * kUsPerMsPerRead,
+                  static_cast<double>(between - before + last - after) / kReads,
                   static_cast<double>(after - between) / kReads);
     std::puts(line);
     std::ofstream(argv[5], std::ios::app) << line << '\n';
