@@ -7,12 +7,5 @@ packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev q
   # what a screen reader says of it (Orca, its speech recorded, not spoken),
   # and keys typed into it
   orca xdotool)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/apt.sh"
+apt_install_missing "${packages[@]}"

@@ -26,7 +26,7 @@ if [ ! -e "$cache/unpacked" ]; then
   sglib_pkg=$(apt-cache depends sg3-utils 2> /dev/null | awk '/Depends: libsgutils2/ {print $2; exit}')
   rm -rf "$cache/debs" "$root"
   mkdir -p "$cache/debs"
-  (cd "$cache/debs" && apt-get download -q -o APT::Sandbox::User=root "$kernel" busybox-static sg3-utils $sglib_pkg) \
+  (cd "$cache/debs" && apt-get download -q -o APT::Sandbox::User=root -o Acquire::Retries=3 "$kernel" busybox-static sg3-utils $sglib_pkg) \
     || skip "apt-get download of $kernel busybox-static sg3-utils failed"
   for deb in "$cache"/debs/*.deb; do dpkg-deb -x "$deb" "$root"; done
   version=$(basename "$(ls -d "$root"/lib/modules/*/ | head -n1)")

@@ -9,16 +9,8 @@ cd "$(dirname "$0")/../.."
 root=$PWD
 build=${1:-build-ci}
 
-export DEBIAN_FRONTEND=noninteractive
-tools=(dpkg-dev file lintian appstream desktop-file-utils python3)
-missing=()
-for p in "${tools[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+source tools/apt.sh
+apt_install_missing dpkg-dev file lintian appstream desktop-file-utils python3
 
 cmake -S . -B "$build"
 echo "started, did not finish" >"$build/package-check.txt"

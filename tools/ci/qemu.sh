@@ -9,12 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build-ci}
 
-export DEBIAN_FRONTEND=noninteractive
+source tools/apt.sh
 # The package lists also tell the test which kernel is Debian 12's current one.
-apt-get update
-if ! command -v qemu-system-x86_64 > /dev/null; then
-  apt-get install -y --no-install-recommends qemu-system-x86
-fi
+if command -v qemu-system-x86_64 > /dev/null; then apt_refresh; else apt_install_missing qemu-system-x86; fi
 bash tools/deps.sh
 
 cmake -S . -B "$build" -DTAMRO_QEMU_TEST=ON

@@ -13,18 +13,10 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 started=$(date +%s)
 
-export DEBIAN_FRONTEND=noninteractive
+source tools/apt.sh
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-packages=(cmake make ccache googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-          wine wine32:i386 wine64 xvfb xauth)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+apt_install_missing cmake make ccache googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+  wine wine32:i386 wine64 xvfb xauth
 
 # Relative paths in ccache's keys: the 32- and 64-bit builds and later
 # clones share what they can.
