@@ -1,5 +1,6 @@
 #include "cli/results.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -112,12 +113,18 @@ void PrintDriveListJson(std::FILE* out) {
 }
 
 void PrintSummary(std::FILE* out, const WorkDone& work) {
-    std::fprintf(out, "%-10s  %-10s  %-50s  %s\n", "Drive", "Verdict", "Reason", "Log");
+    // The reason column is as wide as its longest reason, so that every log
+    // stays in one column.
+    int width = 50;
+    for (int s = 0; s < kSlotCount; ++s)
+        if (work.reported[static_cast<std::size_t>(s)])
+            width = std::max(width, static_cast<int>(ReasonOf(SlotAt(s), work).size()));
+    std::fprintf(out, "%-10s  %-10s  %-*s  %s\n", "Drive", "Verdict", width, "Reason", "Log");
     for (int s = 0; s < kSlotCount; ++s) {
         if (!work.reported[static_cast<std::size_t>(s)]) continue;
         const DriveSlot& slot = SlotAt(s);
         const std::string& log = work.logs[static_cast<std::size_t>(s)];
-        std::fprintf(out, "%-10s  %-10s  %-50s  %s\n", AddressOf(slot).c_str(), VerdictOf(slot),
+        std::fprintf(out, "%-10s  %-10s  %-*s  %s\n", AddressOf(slot).c_str(), VerdictOf(slot), width,
                      ReasonOf(slot, work).c_str(), log.empty() ? "-" : log.c_str());
     }
 }

@@ -9,6 +9,7 @@
 
 #include <future>
 
+#include "cli/results.h"
 #include "diagnostics/run_fixture.h"
 
 extern char** environ;
@@ -184,6 +185,32 @@ TEST_F(CommandLine, AnInterruptStopsWithWholeLogsOnly) {
     for (const auto& e : fs::directory_iterator(folder)) EXPECT_NE(e.path().extension(), ".part") << e.path();
     EXPECT_FALSE(fs::exists(folder / "HS0A1234.log"));
     EXPECT_TRUE(fs::exists(folder / "CQ1B2345.log"));
+}
+
+// A reason longer than the column's usual width (a drive of another series)
+// widens it: every log stays in one column.
+TEST(CommandLineSummary, EveryLogStaysInOneColumn) {
+    cli::WorkDone work{"run", "standard"};
+    const char* reasons[] = {"This drive can not be judged due to other than Corvid series.",
+                             "This drive seems to have no problem."};
+    for (int s = 0; s < 2; ++s) {
+        DriveTable[s] = DriveSlot{};
+        DriveTable[s].targetId = s;
+        DriveTable[s].runFlags = s == 0 ? kFlagNoJudge : kFlagPass;
+        std::snprintf(DriveTable[s].comment, sizeof DriveTable[s].comment, "%s", reasons[s]);
+        work.reported[s] = true;
+        work.logs[s] = "L" + std::to_string(s);
+    }
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    cli::PrintSummary(out, work);
+    std::rewind(out);
+    std::vector<std::size_t> columns;
+    for (char line[256]; std::fgets(line, sizeof line, out) != nullptr;)
+        columns.push_back(std::string_view(line).rfind(' ') + 1);
+    std::fclose(out);
+    const std::size_t column = 10 + 2 + 10 + 2 + std::strlen(reasons[0]) + 2;
+    EXPECT_EQ(columns, (std::vector<std::size_t>{column, column, column}));
 }
 
 }  // namespace
