@@ -168,12 +168,14 @@ TEST_F(CommandLine, RefusalsAndTheListing) {
 
 TEST_F(CommandLine, AnInterruptStopsWithWholeLogsOnly) {
     const Outcome o = Cli({"run", "--mode", "standard", "--logs", folder.string()}, folder,
-                          [](pid_t pid, const fs::path& err) {
-                              // Once both long drives are at their surface tests.
+                          [this](pid_t pid, const fs::path& err) {
+                              // Once both long drives are at their surface tests and the drive
+                              // that fails at once has its log (each drive runs on its own).
                               for (int i = 0; i < 3000; ++i) {
                                   const std::string text = ReadAll(err);
                                   if (text.find("HA#0/ID00  ** Random Seek Read **") != std::string::npos &&
-                                      text.find("HA#1/ID00  ** Random Seek Read **") != std::string::npos)
+                                      text.find("HA#1/ID00  ** Random Seek Read **") != std::string::npos &&
+                                      fs::exists(folder / "CQ1B2345.log"))
                                       break;
                                   usleep(10000);
                               }
