@@ -92,9 +92,7 @@ TEST_F(DefaultBus, QuickRunPassesFailsAndCannotJudge) {
 
 TEST_F(DefaultBus, StandardRunAddsASurfaceFailure) {
     ScanAndShow();
-    const auto start = std::chrono::steady_clock::now();
     RunTicked(false, true, false);
-    const auto took = std::chrono::steady_clock::now() - start;
     const char* verdicts[7] = {"PASS", "FAIL", "FAIL", "", " ------ ", "PASS", ""};
     for (int n = 0; n < 7; ++n) EXPECT_EQ(Judge(n), verdicts[n]) << n;
     EXPECT_EQ(DriveTable[kSun].seekCount, 85000u);  // every read and seek of the mode
@@ -110,7 +108,6 @@ TEST_F(DefaultBus, StandardRunAddsASurfaceFailure) {
     EXPECT_GE(badLba, 0x00800000u);
     EXPECT_LE(badLba, 0x0083FFFFu);
     EXPECT_EQ(ui::Form().Caption(ControlId::DCONF), "<< The above indicated drives analysis was finished.>>");
-    EXPECT_LT(took, std::chrono::seconds(30));
 }
 
 TEST_F(DefaultBus, ExtendedWithWritesFindsTheBandByVerifying) {

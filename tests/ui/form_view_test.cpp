@@ -263,8 +263,8 @@ TEST_F(FormViewTest, ABusyWorkerIsCoalescedIntoFewApplies) {
     const std::uint64_t before = view->AppliedBatches();
     std::atomic<bool> done{false};
     double workerMs = 0;
+    const auto start = std::chrono::steady_clock::now();
     std::thread worker([&] {
-        const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < kUpdates; ++i) {
             model.SetCaption(ControlId::DCONF, "Verify LBA " + std::to_string(i));
             model.SetProgress(ControlId::TBar, i % 1001);
@@ -279,6 +279,7 @@ TEST_F(FormViewTest, ABusyWorkerIsCoalescedIntoFewApplies) {
     const QString last = "Verify LBA " + QString::number(kUpdates - 1);
     auto* status = Get<QLabel>(ControlId::DCONF);
     ASSERT_TRUE(WaitUntil([&] { return status->text() == last; }));
+    const double elapsedMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(Get<QProgressBar>(ControlId::TBar)->value(), (kUpdates - 1) % 1001);
     EXPECT_EQ(Get<QLabel>(ControlId::TBarLabel)->text().toStdString(), ProgressText((kUpdates - 1) % 1001));
 
@@ -286,7 +287,9 @@ TEST_F(FormViewTest, ABusyWorkerIsCoalescedIntoFewApplies) {
     RecordProperty("applies", std::to_string(batches));
     RecordProperty("worker_ms", std::to_string(workerMs));
     EXPECT_GE(batches, 1u);
-    EXPECT_LT(batches, 1000u);
+    // At most one apply per repaint gap (8 ms; a coarse timer may fire a
+    // little early), however slow the machine.
+    EXPECT_LE(static_cast<double>(batches), 2 + elapsedMs / 7) << elapsedMs << " ms";
 }
 
 // A scan run by a handler blocks the event loop; its repaint requests must
