@@ -80,16 +80,15 @@ inline std::string Tail(const std::string& text, std::size_t n = 2000) {
     return text.size() <= n ? text : text.substr(text.size() - n);
 }
 
-// Runs a command to its end; its output goes to `log`. The exit status, or
-// -1 when it could not be started.
-inline int RunCommand(const std::vector<std::string>& words, const fs::path& log, std::string* out = nullptr) {
-    const fs::path outFile = log.string() + ".out";
+// Starts a command in a process group of its own, its output and its errors
+// into the files named (one descriptor when they are the same file). Its
+// pid, or -1.
+inline pid_t StartProcess(const std::vector<std::string>& words, const fs::path& out, const fs::path& err) {
     const pid_t pid = fork();
-    if (pid < 0) return -1;
     if (pid == 0) {
         setpgid(0, 0);
-        const int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = err == out ? o : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(o, 1);
         dup2(e, 2);
         std::vector<char*> argv;
@@ -98,6 +97,15 @@ inline int RunCommand(const std::vector<std::string>& words, const fs::path& log
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+// Runs a command to its end; its output goes to `log`. The exit status, or
+// -1 when it could not be started.
+inline int RunCommand(const std::vector<std::string>& words, const fs::path& log, std::string* out = nullptr) {
+    const fs::path outFile = log.string() + ".out";
+    const pid_t pid = StartProcess(words, outFile, log);
+    if (pid < 0) return -1;
     child = pid;
     int status = 0;
     waitpid(pid, &status, 0);

@@ -228,19 +228,7 @@ private:
         if (!control.Ok() || !monitorSocket.Ok()) throw std::runtime_error("cannot listen in " + work_.string());
         fs::remove_all(ResultsFolder());
         const auto start = Clock::now();
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setpgid(0, 0);
-            const int e = open((work_ / "qemu.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(e, 1);
-            dup2(e, 2);
-            const auto words = Arguments(accelerator);
-            std::vector<char*> argv;
-            for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
-            _exit(127);
-        }
+        const pid_t pid = StartProcess(Arguments(accelerator), work_ / "qemu.err", work_ / "qemu.err");
         child = pid;
         const int ctlFd = control.Accept(30s);
         const int qmpFd = ctlFd >= 0 ? monitorSocket.Accept(30s) : -1;
