@@ -145,6 +145,8 @@ TEST_F(Sim, NeverCompleteLeavesTheBlockAlone) {
     ASSERT_EQ(SendASPI32Command(&s), SS_PENDING);
     EXPECT_EQ(ev.take(100), 0u);
     EXPECT_EQ(Outcome(Exec(0, 0, kTestUnitReady)), "good") << "the bus goes on";
+    EXPECT_EQ(sim_held_requests(0, 0), 1);
+    EXPECT_EQ(sim_release_late(0, 0, -1), 0) << "not a late one";
     EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_PENDING);
     EXPECT_EQ(s.SRB_HaStat, 0x5A);
 
@@ -156,30 +158,45 @@ TEST_F(Sim, NeverCompleteLeavesTheBlockAlone) {
 }
 
 TEST_F(Sim, ALateRequestIsCarriedOutButCompletesWhenDue) {
+    Bytes expected(1024);
+    sim_read_pattern(77, 512, expected.data(), expected.size());
     for (int mode : {SIM_COMPLETE_ASYNC, SIM_COMPLETE_IMMEDIATE}) {
         SCOPED_TRACE(mode);
         sim_set_completion(mode);
+        // Held until released: meanwhile the block and the buffer are left
+        // alone, and the bus serves others.
         SimFault f;
         sim_fault_init(&f);
         f.opcode = 0x28;
         f.times = 1;
-        f.complete_after_ms = 60;
+        f.complete_after_ms = SIM_LATE_UNTIL_RELEASED;
         sim_add_fault(0, 0, &f);
         Bytes buf(1024, 0xEE);
         SRB_ExecSCSICmd s;
         Fill(s, 0, 0, Cdb10(0x28, 77, 2), SRB_EVENT_NOTIFY | SRB_DIR_IN, buf.data(), 1024, ev.handle());
-        const auto sent = std::chrono::steady_clock::now();
         ASSERT_EQ(SendASPI32Command(&s), SS_PENDING);
-        // Meanwhile the block and the buffer are left alone, and the bus serves others.
-        EXPECT_EQ(Outcome(Exec(0, 0, kTestUnitReady)), "good");
+        EXPECT_EQ(Outcome(Exec(0, 0, kTestUnitReady)), "good");  // queued after it: it is held now
+        EXPECT_EQ(sim_held_requests(0, 0), 1);
         EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_PENDING);
         EXPECT_EQ(buf[0], 0xEE);
+        EXPECT_EQ(sim_release_late(0, 1, -1), 0) << "another target's";
+        EXPECT_EQ(sim_release_late(0, 0, 0x00), 0) << "another operation code";
+        ASSERT_EQ(sim_release_late(0, 0, 0x28), 1);
+        EXPECT_EQ(ev.take(0), 1u);
+        EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_COMP);
+        EXPECT_EQ(buf, expected);
+        EXPECT_EQ(sim_held_requests(0, 0), 0);
 
+        // Due after 60 ms: it completes by itself, not before.
+        f.complete_after_ms = 60;
+        sim_add_fault(0, 0, &f);
+        std::fill(buf.begin(), buf.end(), 0xEE);
+        Fill(s, 0, 0, Cdb10(0x28, 77, 2), SRB_EVENT_NOTIFY | SRB_DIR_IN, buf.data(), 1024, ev.handle());
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_EQ(SendASPI32Command(&s), SS_PENDING);
         ASSERT_EQ(ev.take(5000), 1u);
         EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(60));
         EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_COMP);
-        Bytes expected(1024);
-        sim_read_pattern(77, 512, expected.data(), expected.size());
         EXPECT_EQ(buf, expected);
     }
 }
@@ -207,7 +224,7 @@ TEST_F(Sim, AbortEndsAHeldRequestUnlessTheFaultRefusesIt) {
 
     // Refused: the late request still completes, with its own outcome.
     f.never_complete = 0;
-    f.complete_after_ms = 50;
+    f.complete_after_ms = SIM_LATE_UNTIL_RELEASED;
     f.abort_fails = 1;
     sim_add_fault(0, 0, &f);
     Fill(s, 0, 0, kTestUnitReady, SRB_EVENT_NOTIFY, nullptr, 0, ev.handle());
@@ -215,7 +232,8 @@ TEST_F(Sim, AbortEndsAHeldRequestUnlessTheFaultRefusesIt) {
     EXPECT_EQ(Outcome(Exec(0, 0, kTestUnitReady)), "good");
     EXPECT_EQ(SendASPI32Command(&a), SS_ABORT_FAIL);
     EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_PENDING);
-    EXPECT_EQ(ev.take(5000), 1u);
+    ASSERT_EQ(sim_release_late(0, 0, -1), 1);
+    EXPECT_EQ(ev.take(0), 1u);
     EXPECT_EQ(std::atomic_ref<std::uint8_t>(s.SRB_Status).load(), SS_COMP);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,7 +22,8 @@ namespace tamro::test {
 // A completion event that wraps the platform's one and can be told what its
 // waits answer, counting them. A forced answer still waits for the real
 // completion first, so the library is done with the request block before the
-// program gives it up.
+// program gives it up. beforeWait, run on the waiting thread, lets a test
+// release the bus's late requests at the moment the program waits.
 class ScriptedEvent final : public platform::CompletionEvent {
 public:
     explicit ScriptedEvent(std::unique_ptr<platform::CompletionEvent> real) : real_(std::move(real)) {}
@@ -29,6 +31,7 @@ public:
         ++waits;
         lastTimeoutMs = timeoutMs;
         timeouts.push_back(timeoutMs);
+        if (beforeWait) beforeWait();
         const platform::WaitResult real = real_->Wait(timeoutMs);
         return forced ? *forced : real;
     }
@@ -37,6 +40,7 @@ public:
     void* Handle() const override { return real_->Handle(); }
 
     std::optional<platform::WaitResult> forced;
+    std::function<void()> beforeWait;
     int waits = 0;
     std::uint32_t lastTimeoutMs = 0;
     std::vector<std::uint32_t> timeouts;  // of every wait, in order
@@ -104,13 +108,21 @@ protected:
     }
 
     // The next command with this operation code completes lateMs after it
-    // was sent, whatever the program does meanwhile; it cannot be aborted.
+    // was sent (SIM_LATE_UNTIL_RELEASED: once released), whatever the program
+    // does meanwhile; it cannot be aborted.
     static void CompleteLate(int opcode, unsigned lateMs, int target = 0, unsigned skip = 0) {
         SimFault f = NextFault(opcode);
         f.skip = skip;
         f.complete_after_ms = lateMs;
         f.abort_fails = 1;
         ASSERT_EQ(sim_add_fault(0, target, &f), 0);
+    }
+
+    // Lets every late request to the target complete; returns how many did.
+    static std::size_t ReleaseLate(int target = 0) {
+        std::size_t n = 0;
+        while (sim_release_late(0, target, -1) == 1) ++n;
+        return n;
     }
 
     ScriptedEvent* event = nullptr;

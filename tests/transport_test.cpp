@@ -2,7 +2,6 @@
 // simulated bus.
 #include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "sim_fixture.h"
 
@@ -482,23 +481,22 @@ TEST_F(LateCompletion, AStaleSignalNeverDecidesTheNextRequest) {
     testing::SetAspiWaits({30, 30, 30, 10});
     std::uint8_t read[8192];
     std::memset(read, 0x5A, sizeof read);
-    CompleteLate(0x28, 70);
+    CompleteLate(0x28, SIM_LATE_UNTIL_RELEASED);
     EXPECT_EQ(Read10(0, 0, 0, 512, 16, read), -1);
     EXPECT_EQ(LastError(), "Error: Read(10): Event Timeout.");
     EXPECT_EQ(Slot().errorKind, 1);
     EXPECT_EQ(testing::QuarantinedRequestBlocks(), 1u);
 
-    // The read completes while the inquiry is pending: its signal is taken
-    // and the inquiry is judged by its own completion.
+    // The read completes once the inquiry is waited for, the inquiry only
+    // after the next wait: the read's signal is taken for a stale one and
+    // the inquiry is judged by its own completion.
     testing::SetAspiWaits({500, 500, 500, 10});
-    SimFault slow = NextFault(0x12);
-    slow.complete_after_ms = 150;
-    sim_add_fault(0, 0, &slow);
+    CompleteLate(0x12, SIM_LATE_UNTIL_RELEASED);
     const int waitsBefore = event->waits;
+    event->beforeWait = [] { sim_release_late(0, 0, -1); };
     std::uint8_t inquiry[80] = {};
     EXPECT_EQ(Inquiry6(0, 0, inquiry), 0);
-    // The stale signal, then short waits for the inquiry's own completion.
-    EXPECT_GE(event->waits - waitsBefore, 2);
+    EXPECT_EQ(event->waits - waitsBefore, 2);
     EXPECT_EQ(std::memcmp(inquiry + 8, "HALCYON", 7), 0);
     // The late data went to the transport's block, never to the caller.
     EXPECT_TRUE(std::all_of(read, read + sizeof read, [](std::uint8_t b) { return b == 0x5A; }));
@@ -522,7 +520,7 @@ TEST_F(LateCompletion, ATimedOutRequestIsAbortedAndItsBlockUsedAgain) {
 TEST_F(LateCompletion, WhenEveryBlockIsHeldNothingMoreIsSent) {
     testing::SetAspiWaits({20, 20, 20, 5});
     for (std::size_t i = 0; i < kRequestBlocks; ++i) {
-        CompleteLate(0x01, 60000);
+        CompleteLate(0x01, SIM_LATE_UNTIL_RELEASED);
         EXPECT_EQ(Rezero6(0, 0), -1);
         EXPECT_EQ(LastError(), "Error: Rezero(6): Event Timeout.");
     }
@@ -543,12 +541,12 @@ TEST_F(LateCompletion, WhenEveryBlockIsHeldNothingMoreIsSent) {
 TEST_F(LateCompletion, QuarantinedBlocksComeBackOnceTheLibraryLetsGo) {
     testing::SetAspiWaits({20, 20, 20, 5});
     for (std::size_t i = 0; i < kRequestBlocks; ++i) {
-        CompleteLate(0x01, 150);
+        CompleteLate(0x01, SIM_LATE_UNTIL_RELEASED);
         EXPECT_EQ(Rezero6(0, 0), -1);
     }
     EXPECT_EQ(testing::QuarantinedRequestBlocks(), kRequestBlocks);
     const std::uint64_t sent = RequestsSent();
-    std::this_thread::sleep_for(milliseconds(200));  // the bus's lateness, not a wait of the program
+    EXPECT_EQ(ReleaseLate(), kRequestBlocks);
     std::uint8_t inquiry[80] = {};
     EXPECT_EQ(Inquiry6(0, 0, inquiry), 0);
     EXPECT_EQ(std::memcmp(inquiry + 8, "HALCYON", 7), 0);
@@ -561,28 +559,27 @@ TEST_F(LateCompletion, AFactoryResetThatFindsNoBlockIsSentWhenOneComesBack) {
     testing::SetAspiWaits({20, 20, 20, 5});
     ASSERT_EQ(FactorySet10(0, 0, 1), 0);
     for (std::size_t i = 0; i < kRequestBlocks; ++i) {
-        CompleteLate(0x01, 150);
+        CompleteLate(0x01, SIM_LATE_UNTIL_RELEASED);
         Rezero6(0, 0);
     }
     EXPECT_EQ(FactorySet10(0, 0, 0), -1);
     EXPECT_TRUE(FactoryResetOwed(0, 0));
     EXPECT_EQ(sim_disk_factory_mode(0, 0), 1);
-    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_EQ(ReleaseLate(), kRequestBlocks);
     std::uint8_t capacity[8];
     EXPECT_EQ(ReadCapacity10(0, 0, capacity), 0);
     EXPECT_FALSE(FactoryResetOwed(0, 0));
     EXPECT_EQ(sim_disk_factory_mode(0, 0), 0);
 }
 
-// Asynchronous completion with a service time: a request is in flight almost
-// all the time, so a stray write would land on it if its block were reused.
+// The stray completion comes while a later request is in flight (completed
+// asynchronously, with a service time), so that it would land on that
+// request if its block were reused.
 TEST_F(LateCompletion, ACompletionAfterASuccessfulAbortDecidesNoOtherRequest) {
-    sim_set_completion(SIM_COMPLETE_ASYNC);
-    sim_set_service_time_us(1000);
     testing::SetAspiWaits({30, 30, 30, 200});
     SimFault stray = NextFault(0x28);
-    stray.complete_after_ms = 5000;
-    stray.completes_again_ms = 20;
+    stray.complete_after_ms = SIM_LATE_UNTIL_RELEASED;
+    stray.completes_again_ms = SIM_LATE_UNTIL_RELEASED;
     stray.sense_key = 3;
     stray.asc = 0x11;
     ASSERT_EQ(sim_add_fault(0, 0, &stray), 0);
@@ -590,15 +587,22 @@ TEST_F(LateCompletion, ACompletionAfterASuccessfulAbortDecidesNoOtherRequest) {
     EXPECT_EQ(Read10(0, 0, 0, 512, 16, read), -1);
     EXPECT_EQ(LastError(), "Error: Read(10): Event Timeout.");
     EXPECT_EQ(testing::QuarantinedRequestBlocks(), 0u);
-    // Commands go on well past the stray completion, each judged by its own.
-    const auto until = steady_clock::now() + milliseconds(80);
+    ASSERT_EQ(sim_held_requests(0, 0), 1);
+
+    sim_set_completion(SIM_COMPLETE_ASYNC);
+    sim_set_service_time_us(1000);
+    testing::SetAspiWaits({5000, 5000, 5000, 200});
     int commands = 0;
-    while (steady_clock::now() < until) {
+    event->beforeWait = [&commands] {
+        if (commands == 2) sim_release_late(0, 0, -1);
+    };
+    // Commands go on past the stray completion, each judged by its own.
+    for (; commands < 10; ++commands) {
         std::uint8_t inquiry[80] = {};
         ASSERT_EQ(Inquiry6(0, 0, inquiry), 0) << LastError() << " after " << commands;
         ASSERT_EQ(std::memcmp(inquiry + 8, "HALCYON", 7), 0);
-        ++commands;
     }
+    EXPECT_EQ(sim_held_requests(0, 0), 0);
 }
 
 // A transfer area is lent as it is. One whose request is given up stays with
@@ -620,14 +624,14 @@ TEST_F(LateCompletion, AnAreaGivenUpStaysWithItsRequest) {
         return std::all_of(a.data(), a.data() + a.size(), [v](std::uint8_t b) { return b == v; });
     };
     const std::uint8_t* lent = written.data();
-    CompleteLate(0x2A, 70);
+    CompleteLate(0x2A, SIM_LATE_UNTIL_RELEASED);
     EXPECT_EQ(Write10(0, 0, 100, 512, 16, written), -1);
     EXPECT_NE(written.data(), lent);
     EXPECT_TRUE(all(written, 0x3C));
-    CompleteLate(0x28, 70);
+    CompleteLate(0x28, SIM_LATE_UNTIL_RELEASED);
     EXPECT_EQ(Read10(0, 0, 100, 512, 16, read), -1);
     EXPECT_TRUE(all(read, 0));
-    std::this_thread::sleep_for(milliseconds(150));  // the bus's lateness, not a wait of the program
+    EXPECT_EQ(ReleaseLate(), 2u);
     EXPECT_TRUE(all(read, 0));
     ASSERT_EQ(Read10(0, 0, 100, 512, 16, read), 0);
     EXPECT_EQ(std::memcmp(read.data(), copied, sizeof copied), 0);

@@ -43,6 +43,7 @@ struct Held {
     SRB_ExecSCSICmd* srb;
     Clock::time_point due;
     Outcome outcome;
+    std::uint8_t opcode = 0;  // as sent: a stray one's block may hold another by now
     void* buf = nullptr;
     void* event = nullptr;
     bool stray = false;
@@ -70,8 +71,10 @@ void signal_event(void* event) {
 }
 
 // Writes the outcome into the block, SRB_Status last: from then on the
-// caller may reuse the block, so whether to signal is read before.
-void finish_into(SRB_ExecSCSICmd* srb, const Outcome& o, bool notify, void* buf, void* event) {
+// caller may reuse the block, so whether to signal is read before. A held
+// request counts as held (in_hand) until its status is written.
+void finish_into(SRB_ExecSCSICmd* srb, const Outcome& o, bool notify, void* buf, void* event,
+                 std::atomic<std::size_t>* in_hand = nullptr) {
     if (notify && o.signal_first_us != 0) {
         signal_event(event);
         std::this_thread::sleep_for(std::chrono::microseconds(o.signal_first_us));
@@ -86,17 +89,19 @@ void finish_into(SRB_ExecSCSICmd* srb, const Outcome& o, bool notify, void* buf,
     }
     if (!o.data.empty() && buf) std::memcpy(buf, o.data.data(), o.data.size());
     std::atomic_ref<std::uint8_t>(srb->SRB_Status).store(o.srb_status, std::memory_order_release);
+    if (in_hand) in_hand->fetch_sub(1, std::memory_order_release);
     if (notify) signal_event(event);
 }
 
-void finish(SRB_ExecSCSICmd* srb, const Outcome& o, bool may_signal) {
+void finish(SRB_ExecSCSICmd* srb, const Outcome& o, bool may_signal,
+            std::atomic<std::size_t>* in_hand = nullptr) {
     const bool notify = may_signal && (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0;
-    finish_into(srb, o, notify, srb->SRB_BufPointer, srb->SRB_PostProc);
+    finish_into(srb, o, notify, srb->SRB_BufPointer, srb->SRB_PostProc, in_hand);
 }
 
-void finish(const Held& h) {
-    if (!h.stray) return finish(h.srb, h.outcome, true);
-    finish_into(h.srb, h.outcome, h.event != nullptr, h.buf, h.event);
+void finish(const Held& h, std::atomic<std::size_t>& in_hand) {
+    if (!h.stray) return finish(h.srb, h.outcome, true, &in_hand);
+    finish_into(h.srb, h.outcome, h.event != nullptr, h.buf, h.event, &in_hand);
 }
 
 enum class Abort { aborted, refused, not_held };
@@ -170,6 +175,31 @@ public:
         note_next_due();
     }
 
+    // The late request held longest (with that operation code, or any for
+    // -1) completes now, on the caller's thread.
+    bool release_late(int opcode) {
+        std::optional<Held> h;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            auto it = std::find_if(held_.begin(), held_.end(), [opcode](const Held& x) {
+                return (x.stray || x.outcome.complete) && (opcode < 0 || x.opcode == opcode);
+            });
+            if (it == held_.end()) return false;
+            h = std::move(*it);
+            held_.erase(it);
+            note_next_due();
+            ++finishing_;
+        }
+        finish(*h, finishing_);
+        return true;
+    }
+
+    // Held ones, and those taken out to complete whose status is not written.
+    std::size_t held_count() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return held_.size() + finishing_.load(std::memory_order_acquire);
+    }
+
 private:
     // A client that waits for each completion sends its next request within
     // microseconds; spinning that long saves a futex round trip.
@@ -240,6 +270,7 @@ private:
             Held h = std::move(*it);
             held_.erase(it);
             note_next_due();
+            ++finishing_;
             return Work{std::move(h)};
         }
         if (size_ == 0) return std::nullopt;
@@ -260,6 +291,7 @@ private:
     std::size_t size_ = 0;
     std::atomic<std::size_t> queued_{0};
     std::vector<Held> held_;
+    std::atomic<std::size_t> finishing_{0};
     std::atomic<Clock::rep> next_due_{Clock::time_point::max().time_since_epoch().count()};
     bool sleeping_ = false;
     std::thread thread_;
@@ -297,6 +329,12 @@ public:
     void forget_held() {
         for (auto& lane : lanes_)
             if (Worker* w = lane.load(std::memory_order_acquire)) w->forget_held();
+    }
+
+    // The worker of a target that holds a device, if it has had a request.
+    Worker* find(int ha, int target) {
+        if (ha < 0 || ha >= kMaxAdapters || target < 0 || target >= kMaxTargets) return nullptr;
+        return lanes_[static_cast<std::size_t>(ha * kPerAdapter + target)].load(std::memory_order_acquire);
     }
 
 private:
@@ -371,7 +409,7 @@ bool held(SRB_ExecSCSICmd* srb, Outcome& o, Clock::time_point sent) {
     if (o.complete && o.delay_ms == 0) return false;
     const Clock::time_point due =
         o.complete ? sent + std::chrono::milliseconds(o.delay_ms) : Clock::time_point::max();
-    worker_of(srb).hold(Held{srb, due, std::move(o)});
+    worker_of(srb).hold(Held{srb, due, std::move(o), srb->CDBByte[0]});
     return true;
 }
 
@@ -391,7 +429,7 @@ void Worker::run() {
         if (const Job* job = std::get_if<Job>(&w))
             serve(*job);
         else
-            finish(std::get<Held>(w));
+            finish(std::get<Held>(w), finishing_);
     }
 }
 
@@ -439,6 +477,16 @@ std::uint32_t abort_request(SRB_Abort* request) {
 }  // namespace
 
 void forget_held_requests() { workers().forget_held(); }
+
+bool release_late_request(int ha, int target, int opcode) {
+    Worker* w = workers().find(ha, target);
+    return w != nullptr && w->release_late(opcode);
+}
+
+std::size_t held_requests(int ha, int target) {
+    Worker* w = workers().find(ha, target);
+    return w ? w->held_count() : 0;
+}
 
 }  // namespace sim
 

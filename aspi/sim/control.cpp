@@ -172,6 +172,12 @@ void sim_set_completion(int mode) {
     s.completion = mode == SIM_COMPLETE_IMMEDIATE ? SIM_COMPLETE_IMMEDIATE : SIM_COMPLETE_ASYNC;
 }
 
+int sim_release_late(int ha, int target, int opcode) {
+    return sim::release_late_request(ha, target, opcode) ? 1 : 0;
+}
+
+int sim_held_requests(int ha, int target) { return static_cast<int>(sim::held_requests(ha, target)); }
+
 void sim_set_support_status(int status) {
     State& s = sim::state();
     Lock lock(s.mu);

@@ -143,6 +143,23 @@ enum {
 };
 void sim_set_completion(int mode);
 
+/* A request that completes late completes when it is due, or when a test
+ * says: with this lateness (complete_after_ms, completes_again_ms) only
+ * sim_release_late completes it. */
+#define SIM_LATE_UNTIL_RELEASED 0xFFFFFFFFu
+
+/* The late request to ha/target held longest (with CDB byte 0 opcode; -1:
+ * any) completes now, on the calling thread, as it would have when due:
+ * status, sense and data into its block, then its event. A stray completion
+ * still to come (completes_again_ms) counts; a request that never completes
+ * does not. Returns 1 once it has completed, 0 if the bus holds none such. */
+int sim_release_late(int ha, int target, int opcode);
+
+/* Requests to ha/target that the bus holds and has not completed: late
+ * ones, stray completions still to come, and those that never complete
+ * (until aborted, or the bus is rebuilt). */
+int sim_held_requests(int ha, int target);
+
 /* GetASPI32SupportInfo reports this status in bits 8-15 (default SS_COMP). */
 void sim_set_support_status(int status);
 

@@ -187,6 +187,8 @@ Outcome run_command(Device& d, const Command& c);  // faults included
 
 // completion.cpp
 void forget_held_requests();  // never completes them
+bool release_late_request(int ha, int target, int opcode);
+std::size_t held_requests(int ha, int target);
 
 // faults.cpp
 bool take_unit_attention(Device& d, Outcome& out);

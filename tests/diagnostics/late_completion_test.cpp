@@ -8,30 +8,28 @@ namespace tamro::test {
 namespace {
 
 constexpr unsigned kWaitMs = 500;
-constexpr unsigned kLateMs = kWaitMs + 50;  // 50 ms after the wait gave up
 
 class LateRequest : public RunBus {
 protected:
     void SetUp() override {
         RunBus::SetUp();
+        // Requests are carried out inside the call, so that a late one is the
+        // library's before its wait ends, whatever the load of the machine.
         // The library keeps what it is asked to abort, so the late request
-        // completes into a quarantined block and signals while later
-        // requests are waited for.
+        // completes into a quarantined block: once the second drive's first
+        // command is waited for, and that command at its next wait. The late
+        // signal thus arrives while that command's block is pending.
         testing::SetAspiWaits({kWaitMs, kWaitMs, kWaitMs, 20});
-        sim_set_completion(SIM_COMPLETE_ASYNC);
+        event->beforeWait = [] {
+            if (sim_held_requests(0, 1) > 0 && sim_release_late(0, 0, -1) == 0) sim_release_late(0, 1, -1);
+        };
         for (int t = 0; t < 2; ++t) {
             SimDiskConfig c = Disk(t == 0 ? "LATE0000" : "LATE0001");
             sim_add_disk(0, t, &c);
         }
     }
 
-    // The second drive's first command takes 200 ms, so that the late signal
-    // arrives while its block is pending.
-    static void SecondDriveStartsSlowly(int opcode) {
-        SimFault f = NextFault(opcode);
-        f.complete_after_ms = 200;
-        ASSERT_EQ(sim_add_fault(0, 1, &f), 0);
-    }
+    static void SecondDriveStartsSlowly(int opcode) { CompleteLate(opcode, SIM_LATE_UNTIL_RELEASED, 1); }
 
     static void ExpectSecondDrivePassed() {
         const DriveSlot& s = DriveTable[1];
@@ -49,7 +47,7 @@ TEST_F(LateRequest, AReadOfTheErrorHitCheck) {
         ASSERT_EQ(sim_disk_set_log_entry(0, t, 0, 100, 200, sense), 0);
     }
     ScanAndShow();
-    CompleteLate(0x28, kLateMs, 0, 1);  // the run's second Read(10)
+    CompleteLate(0x28, SIM_LATE_UNTIL_RELEASED, 0, 1);  // the run's second Read(10)
     SecondDriveStartsSlowly(0x37);
     EXPECT_EQ(Runthread::Execute(), Runthread::Outcome::Finished);
     EXPECT_STREQ(DriveTable[0].retest[0].message, "Error: Read(10): Event Timeout.");
@@ -59,7 +57,7 @@ TEST_F(LateRequest, AReadOfTheErrorHitCheck) {
 
 TEST_F(LateRequest, AModeSense) {
     ScanAndShow();
-    CompleteLate(0x1A, kLateMs, 0);
+    CompleteLate(0x1A, SIM_LATE_UNTIL_RELEASED, 0);
     SecondDriveStartsSlowly(0x37);
     Runthread::Execute();
     EXPECT_STREQ(DriveTable[0].lastError, "Error: Mode Sense: Event Timeout.");
@@ -68,7 +66,7 @@ TEST_F(LateRequest, AModeSense) {
 }
 
 TEST_F(LateRequest, AnInquiryOfTheScan) {
-    CompleteLate(0x12, kLateMs, 0);
+    CompleteLate(0x12, SIM_LATE_UNTIL_RELEASED, 0);
     SecondDriveStartsSlowly(0x00);
     ASSERT_EQ(ScanBuses(), 0);
     EXPECT_EQ(DriveTable[0].errorKind, kNotIdentified);
@@ -80,26 +78,32 @@ TEST_F(LateRequest, AnInquiryOfTheScan) {
     EXPECT_EQ(s.blockSize, 512);
 }
 
-// Four requests of the first drive end 400 ms after their wait gave up, the
-// library refusing to abort them: the blocks come back once it lets go.
+// Four requests of the first drive outlive their wait, the library refusing
+// to abort them, so that it holds every block: the blocks come back once it
+// lets go, three while it still keeps the fourth, the last before the scan.
 TEST_F(LateRequest, FourThatTheLibraryKeepsLeaveTheNeighbourAndTheNextScanWhole) {
     testing::SetAspiWaits({kWaitMs, kWaitMs, kWaitMs, 5});
     ScanAndShow();
     // The first Mode Sense, then the whole stop: Factory Set, Stop Unit,
     // Factory ReSet.
-    CompleteLate(0x1A, kWaitMs + 400);
-    CompleteLate(0x1B, kWaitMs + 400);
+    CompleteLate(0x1A, SIM_LATE_UNTIL_RELEASED);
+    CompleteLate(0x1B, SIM_LATE_UNTIL_RELEASED);
     SimFault factory = NextFault(0xF0);
     factory.skip = 2;
     factory.times = 2;
-    factory.complete_after_ms = kWaitMs + 400;
+    factory.complete_after_ms = SIM_LATE_UNTIL_RELEASED;
     factory.abort_fails = 1;
     ASSERT_EQ(sim_add_fault(0, 0, &factory), 0);
+    event->beforeWait = [] {
+        if (sim_held_requests(0, 0) == static_cast<int>(kRequestBlocks))
+            for (std::size_t i = 1; i < kRequestBlocks; ++i) sim_release_late(0, 0, -1);
+    };
     EXPECT_EQ(Runthread::Execute(), Runthread::Outcome::Finished);
     EXPECT_STREQ(DriveTable[0].lastError, "Error: Mode Sense: Event Timeout.");
     EXPECT_EQ(ui::Form().Caption(ControlId::J0), "FAIL");
     ExpectSecondDrivePassed();
 
+    EXPECT_EQ(ReleaseLate(), 1u);
     ASSERT_EQ(ScanBuses(), 0);
     EXPECT_EQ(driveCount, 2);
     EXPECT_STREQ(DriveTable[0].serialNumber, "LATE0000");
@@ -142,7 +146,7 @@ TEST_F(LateRequest, ADriveThatNoCommandReachedIsNotJudged) {
     ScanAndShow();
     ui::Form().SetChecked(kBoxes[0], false);
     for (std::size_t i = 0; i < kRequestBlocks; ++i) {
-        CompleteLate(0x01, 60000);
+        CompleteLate(0x01, SIM_LATE_UNTIL_RELEASED);
         Rezero6(0, 0);
     }
     ASSERT_FALSE(RequestBlocksExhausted());
