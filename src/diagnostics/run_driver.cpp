@@ -249,7 +249,7 @@ int SlotsInTable() { return driveCount < kSlotCount ? driveCount : kSlotCount; }
 
 }  // namespace
 
-Runthread::Outcome Runthread::Execute() {
+Runthread::Outcome Runthread::Execute() try {
     const WorkChoices& choices = Choices();
     ResetRunRandom();
 
@@ -267,6 +267,8 @@ Runthread::Outcome Runthread::Execute() {
     }
     ShowAnalysisFinished(Work::Run);
     return Outcome::Finished;
+} catch (const CommandsStopped&) {
+    return Outcome::Interrupted;
 }
 
 Runthread::Outcome Runthread::ExecuteInParallel(int jobs) {
@@ -277,7 +279,7 @@ Runthread::Outcome Runthread::ExecuteInParallel(int jobs) {
     selectedCount = static_cast<std::int32_t>(chosen.size());
 
     std::atomic<std::size_t> next{0};
-    std::atomic<bool> stopped{false};
+    std::atomic<bool> stopped{false}, interrupted{false};
     auto work = [&] {
         LaneLease lane;
         if (!lane) {
@@ -285,19 +287,26 @@ Runthread::Outcome Runthread::ExecuteInParallel(int jobs) {
             stopped = true;
             return;
         }
-        while (!stopped) {
-            const std::size_t k = next.fetch_add(1);
-            if (k >= chosen.size()) return;
-            currentSlot = chosen[k];
-            ResetRunRandom();
-            SetBar(Bar::Test, 0);
-            if (RunSlot(chosen[k], static_cast<int>(k)) == SlotEnd::Stopped) stopped = true;
+        try {
+            while (!stopped) {
+                const std::size_t k = next.fetch_add(1);
+                if (k >= chosen.size()) return;
+                currentSlot = chosen[k];
+                ResetRunRandom();
+                SetBar(Bar::Test, 0);
+                if (RunSlot(chosen[k], static_cast<int>(k)) == SlotEnd::Stopped) stopped = true;
+            }
+        } catch (const CommandsStopped&) {
+            // The others end at their next command, or take no next drive.
+            interrupted = true;
+            stopped = true;
         }
     };
     const std::size_t workers = std::min<std::size_t>(static_cast<std::size_t>(std::max(jobs, 1)), chosen.size());
     std::vector<std::thread> threads;
     for (std::size_t w = 0; w < workers; ++w) threads.emplace_back(work);
     for (std::thread& t : threads) t.join();
+    if (interrupted) return Outcome::Interrupted;
     if (stopped) return Outcome::Stopped;
     currentSlot = -1;
     ShowAnalysisFinished(Work::Run);
@@ -306,7 +315,7 @@ Runthread::Outcome Runthread::ExecuteInParallel(int jobs) {
 
 void Runthread::Start() {
     std::thread([] {
-        if (Execute() == Outcome::Stopped) ParkWorker();
+        if (Execute() != Outcome::Finished) ParkWorker();
     }).detach();
 }
 

@@ -1,6 +1,6 @@
 // How the run and the microcode download end: the status line and the bars
-// say so, or, when a log could not be created or no request can be sent any
-// more, the worker waits for the end.
+// say so, or, when a log could not be created, no request can be sent any
+// more or the stop at exit came, the worker waits for the end.
 #pragma once
 
 #include "discovery/engine_observer.h"
@@ -16,7 +16,7 @@ void ShowAnalysisFinished(Work work);
 void StopForKeptRequests();
 
 // A worker that went no further stays here until the program ends (the
-// alarm's OK ends it).
+// alarm's OK ends it, or the exit that stopped it).
 [[noreturn]] void ParkWorker();
 
 }  // namespace tamro

@@ -183,7 +183,15 @@ int ScanBuses() {
 
 namespace tamro {
 
-void Startthread::Start() { std::thread(&Startthread::Execute).detach(); }
+void Startthread::Start() {
+    std::thread([] {
+        try {
+            Execute();
+        } catch (const CommandsStopped&) {
+            // The program is ending: the scan shows nothing more.
+        }
+    }).detach();
+}
 
 void Startthread::Execute() {
     ScanBuses();

@@ -9,6 +9,8 @@ namespace tamro {
 // The whole scan: 0 when it ran to its end, found drives or not; -1 when the
 // binding or a host adapter inquiry failed, or the library kept every request
 // block (message already in the window's error line, the `error` label).
+// Once a stop was requested it throws CommandsStopped from its next command,
+// for the caller to catch around it.
 int ScanBuses();
 
 // Vendor class and log layout of the drive at ha/id from its INQUIRY data,
@@ -29,9 +31,10 @@ namespace tamro {
 // shows the disclaimer's buttons or the failure.
 class Startthread {
 public:
-    // Starts the worker at once; nobody keeps or waits for it.
+    // Starts the worker at once; nobody keeps or waits for it. A stop
+    // requested meanwhile ends it at its next command.
     static void Start();
-    // The worker's body.
+    // The worker's body; throws CommandsStopped as ScanBuses does.
     static void Execute();
 };
 

@@ -106,7 +106,7 @@ int WriteMicrocodeLog() {
     return 0;
 }
 
-MicroCodethread::Outcome MicroCodethread::Execute() {
+MicroCodethread::Outcome MicroCodethread::Execute() try {
     const WorkChoices& choices = Choices();
     const int slots = driveCount < kSlotCount ? driveCount : kSlotCount;
     selectedCount = 0;
@@ -167,11 +167,13 @@ MicroCodethread::Outcome MicroCodethread::Execute() {
 
     ShowAnalysisFinished(Work::Download);
     return Outcome::Finished;
+} catch (const CommandsStopped&) {
+    return Outcome::Interrupted;
 }
 
 void MicroCodethread::Start() {
     std::thread([] {
-        if (Execute() == Outcome::Stopped) ParkWorker();
+        if (Execute() != Outcome::Finished) ParkWorker();
     }).detach();
 }
 

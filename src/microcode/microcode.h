@@ -22,11 +22,14 @@ int WriteMicrocodeLog();
 class MicroCodethread {
 public:
     // Starts the worker at once; nobody keeps or waits for it. A worker that
-    // could not write a drive test log, or that the library left without a
-    // request block, stays parked until the program ends.
+    // could not write a drive test log, that the library left without a
+    // request block, or that the stop at exit interrupted, stays parked until
+    // the program ends.
     static void Start();
 
-    enum class Outcome { Finished, Stopped };
+    // Interrupted: a stop was requested (RequestStopAtNextCommand) and the
+    // download ended at its next command.
+    enum class Outcome { Finished, Stopped, Interrupted };
     static Outcome Execute();
 };
 

@@ -4,8 +4,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <list>
+#include <map>
 #include <mutex>
-#include <set>
+#include <thread>
 #include <utility>
 
 #include "transport/aspi.h"
@@ -83,18 +85,83 @@ int Refuse(const char* label, const char* format) {
     return -1;
 }
 
+using Clock = std::chrono::steady_clock;
+using Address = std::pair<std::uint8_t, std::uint8_t>;
+
+// A command in flight: its drive, its name, and when its wait, then the
+// abort of a request given up, have ended at the latest.
+struct Flight {
+    Address drive;
+    std::string_view label;
+    Clock::time_point deadline;
+};
+
+// A drive whose factory mode was switched on and not yet off. At a stop only
+// the thread that switched it on switches it off: another thread's Set may
+// still be in flight. A switch-off that found no request block is owed: it
+// goes out before the next command that any thread can send.
+struct FactoryMode {
+    std::thread::id owner;
+    bool setInFlight = false;    // no switch-off goes out until it is back
+    bool resetOwed = false;
+    bool resetGoingOut = false;  // a switch-off on its way: no Set goes out meanwhile
+};
+
+// What the stop at exit needs to know: the commands in flight and the drives
+// left in factory mode.
+struct Traffic {
+    std::mutex mutex;
+    std::condition_variable settled;
+    bool stopRequested = false;
+    int stopped = 0;
+    std::list<Flight> flights;
+    std::map<Address, FactoryMode> factory;
+
+    // A switch-off owed while the library keeps every block cannot be sent
+    // by anyone: the exit does not wait for it. Asked after every command, so
+    // the lanes are looked at only when a drive is left in factory mode.
+    bool SettledLocked() const {
+        if (!flights.empty()) return false;
+        if (factory.empty()) return true;
+        return AnyRequestLaneExhausted() &&
+               std::all_of(factory.begin(), factory.end(), [](const auto& f) { return f.second.resetOwed; });
+    }
+};
+
+// Never destroyed: a worker may still be stopping while the program ends.
+Traffic& traffic() {
+    static Traffic* const t = new Traffic;
+    return *t;
+}
+
+// The longest a request of this step may take: its wait, then the abort.
+Clock::duration Longest(Step step) {
+    const AspiWaits& waits = CurrentAspiWaits();
+    const std::uint32_t wait = step == ExecScsiCmdLong       ? waits.longMs
+                               : step == ExecScsiCmdDownload ? waits.downloadMs
+                                                             : waits.standardMs;
+    return std::chrono::milliseconds(wait) + std::chrono::milliseconds(waits.abortMs);
+}
+
+// Records a command in flight (the traffic's lock held).
+std::list<Flight>::iterator Depart(Address drive, std::string_view label, Step step) {
+    Traffic& t = traffic();
+    return t.flights.insert(t.flights.end(), Flight{drive, label, Clock::now() + Longest(step)});
+}
+
 // Sends the request and re-issues it while the drive answers unit attention
 // (ASC 29h), up to a bound; the probe gives up as a plain CHECK CONDITION,
 // since it never writes the slot. Data reaches the caller's buffer only from
 // a block that the library has finished with. `sent` says whether the
-// request reached the library at all.
-int Send(Step step, const char* label, const Request& r, bool* sent = nullptr) {
-    if (sent != nullptr) *sent = false;
+// request reached the library at all. Each re-issue starts the flight's
+// clock again.
+int Send(Step step, const char* label, const Request& r, Flight& flight, bool* sent) {
+    *sent = false;
     if (r.dir != Dir::None && r.length > kTransferCapacity) return Refuse(label, "Error: %s: Invalid Length.");
     if (r.area != nullptr && r.length > r.area->size()) return Refuse(label, "Error: %s: Invalid Length.");
     RequestBlock request;
     if (!request) return Refuse(label, "Error: %s: Not sent, no free request block.");
-    if (sent != nullptr) *sent = true;
+    *sent = true;
     int result = 0;
     for (int reissues = 0;; ++reissues) {
         Fill(r, request);
@@ -104,6 +171,8 @@ int Send(Step step, const char* label, const Request& r, bool* sent = nullptr) {
             result = label == nullptr ? 1 : ReportPersistentUnitAttention(label, &request.Srb());
             break;
         }
+        std::lock_guard lock(traffic().mutex);
+        flight.deadline = Clock::now() + Longest(step);
     }
     if (r.area != nullptr) {
         if (request.HeldByLibrary()) request.Keep(r.area->GiveUpStorage(r.dir == Dir::Out));
@@ -163,95 +232,118 @@ Request FactoryRequest(std::uint8_t ha, std::uint8_t id, int on) {
 constexpr char kFactoryOnLabel[] = "Factory Set(10)";
 constexpr char kFactoryOffLabel[] = "Factory ReSet(10)";
 
-// What the stop at exit needs to know: the commands in flight and the drives
-// whose factory mode was switched on and not yet off. A switch-off that found
-// no request block is owed: it goes out before the next command that can be
-// sent.
+constexpr char kProbeLabel[] = "Test Unit Ready";
+
 enum class Factory : std::uint8_t { None, On, Off };
-using Address = std::pair<std::uint8_t, std::uint8_t>;
 
-struct Traffic {
-    std::mutex mutex;
-    std::condition_variable settled;
-    bool stopRequested = false;
-    int inFlight = 0;
-    int stopped = 0;
-    std::set<Address> factoryOn;
-    std::set<Address> resetOwed;
-
-    // A switch-off owed while the library keeps every block cannot be sent
-    // by anyone: the exit does not wait for it. Asked after every command, so
-    // the lanes are looked at only when a drive is left in factory mode.
-    bool SettledLocked() const {
-        if (inFlight != 0) return false;
-        if (factoryOn.empty()) return true;
-        return AnyRequestLaneExhausted() &&
-               std::includes(resetOwed.begin(), resetOwed.end(), factoryOn.begin(), factoryOn.end());
-    }
-};
-
-Traffic& traffic() {
-    static Traffic t;
-    return t;
-}
-
-// The owed switch-offs, on the caller's thread; they write nothing into the
-// current slot, which may be another drive's.
-void SendOwedResets(std::unique_lock<std::mutex>& lock) {
+// Sends the switch-offs of the drives that `pick` chooses, on the caller's
+// thread, none while the drive's Set or another switch-off is in flight.
+// They write nothing into the current slot, which may be another drive's;
+// one that finds no request block is owed.
+template <class Pick>
+void SendResets(std::unique_lock<std::mutex>& lock, Pick pick) {
     Traffic& t = traffic();
-    const std::set<Address> owed = t.resetOwed;
-    lock.unlock();
-    for (const auto& [ha, id] : owed) {
+    std::vector<Address> claimed;
+    for (auto& [drive, mode] : t.factory) {
+        if (mode.setInFlight || mode.resetGoingOut || !pick(mode)) continue;
+        mode.resetGoingOut = true;
+        claimed.push_back(drive);
+    }
+    for (const Address& drive : claimed) {
+        const auto flight = Depart(drive, kFactoryOffLabel, ProbeStep);
+        lock.unlock();
         bool sent = false;
-        Send(ProbeStep, nullptr, FactoryRequest(ha, id, 0), &sent);
-        if (!sent) continue;
-        std::lock_guard relock(t.mutex);
-        t.resetOwed.erase({ha, id});
-        t.factoryOn.erase({ha, id});
+        Send(ProbeStep, nullptr, FactoryRequest(drive.first, drive.second, 0), *flight, &sent);
+        lock.lock();
+        t.flights.erase(flight);
+        const auto mode = t.factory.find(drive);
+        if (mode == t.factory.end()) continue;
+        mode->second.resetGoingOut = false;
+        if (sent)
+            t.factory.erase(mode);
+        else
+            mode->second.resetOwed = true;
     }
-    lock.lock();
+    if (!claimed.empty()) t.settled.notify_all();
 }
 
-// The thread that meets the stop request closes the factory mode it left
-// open, then waits for the program's end.
-[[noreturn]] void StopHere(std::unique_lock<std::mutex> lock) {
+bool Owed(const FactoryMode& mode) { return mode.resetOwed; }
+
+// The thread that meets the stop request switches off what it switched on
+// (its own Sets are all back: a thread sends one command at a time) and what
+// is owed, then unwinds to its entry point.
+[[noreturn]] void StopHere(std::unique_lock<std::mutex>& lock) {
+    const std::thread::id self = std::this_thread::get_id();
+    SendResets(lock, [self](const FactoryMode& mode) { return mode.owner == self || mode.resetOwed; });
     Traffic& t = traffic();
-    const auto open = std::exchange(t.factoryOn, {});
-    ++t.inFlight;
-    lock.unlock();
-    for (const auto& [ha, id] : open) Send(ExecScsiCmd, kFactoryOffLabel, FactoryRequest(ha, id, 0));
-    lock.lock();
-    --t.inFlight;
     ++t.stopped;
     t.settled.notify_all();
-    std::condition_variable never;
-    for (;;) never.wait(lock);
+    throw CommandsStopped{};
+}
+
+// A thread that ends with a drive it switched on still in factory mode
+// (none of the program's paths does) switches it off on its way out.
+struct ClosedAtThreadEnd {
+    bool armed = false;
+    ~ClosedAtThreadEnd() {
+        if (!armed) return;
+        std::unique_lock lock(traffic().mutex);
+        SendResets(lock, [self = std::this_thread::get_id()](const FactoryMode& mode) { return mode.owner == self; });
+    }
+};
+thread_local ClosedAtThreadEnd closedAtThreadEnd;
+
+// How a Set or a ReSet that has come back changes the drive's record.
+void Switched(Factory factory, Address drive, bool sent, bool wasOn) {
+    Traffic& t = traffic();
+    const auto mode = t.factory.find(drive);
+    if (mode == t.factory.end()) return;
+    FactoryMode& m = mode->second;
+    if (factory == Factory::On) {
+        m.setInFlight = false;
+        if (sent) {
+            // This thread switches it off again, whatever was owed before.
+            m.owner = std::this_thread::get_id();
+            m.resetOwed = false;
+        } else if (!wasOn) {
+            t.factory.erase(mode);
+        }
+    } else if (!m.setInFlight) {
+        if (sent)
+            t.factory.erase(mode);
+        else
+            m.resetOwed = true;
+    }
 }
 
 int Issue(Step step, const char* label, const Request& r, Factory factory = Factory::None) {
     Traffic& t = traffic();
-    {
-        std::unique_lock lock(t.mutex);
-        if (t.stopRequested) StopHere(std::move(lock));
-        ++t.inFlight;
-        if (!t.resetOwed.empty()) SendOwedResets(lock);
+    const Address drive{r.ha, r.id};
+    std::unique_lock lock(t.mutex);
+    SendResets(lock, Owed);
+    if (factory == Factory::On) {
+        t.settled.wait(lock, [&] {
+            const auto mode = t.factory.find(drive);
+            return mode == t.factory.end() || !mode->second.resetGoingOut;
+        });
+    }
+    // Also a stop asked while the lock was let go above.
+    if (t.stopRequested) StopHere(lock);
+    bool wasOn = false;
+    if (factory == Factory::On) {
         // Counted before it is sent: a switch-on that fails may still have
         // reached the drive, and a spare ReSet does no harm.
-        if (factory == Factory::On) t.factoryOn.insert({r.ha, r.id});
+        wasOn = t.factory.contains(drive);
+        t.factory[drive].setInFlight = true;
+        closedAtThreadEnd.armed = true;
     }
+    const auto flight = Depart(drive, label != nullptr ? label : kProbeLabel, step);
+    lock.unlock();
     bool sent = false;
-    const int result = Send(step, label, r, &sent);
-    std::lock_guard lock(t.mutex);
-    if (factory == Factory::On && !sent && !t.resetOwed.contains({r.ha, r.id})) t.factoryOn.erase({r.ha, r.id});
-    if (factory == Factory::Off) {
-        if (sent) {
-            t.factoryOn.erase({r.ha, r.id});
-            t.resetOwed.erase({r.ha, r.id});
-        } else if (t.factoryOn.contains({r.ha, r.id})) {
-            t.resetOwed.insert({r.ha, r.id});
-        }
-    }
-    --t.inFlight;
+    const int result = Send(step, label, r, *flight, &sent);
+    lock.lock();
+    t.flights.erase(flight);
+    if (factory != Factory::None) Switched(factory, drive, sent, wasOn);
     if (t.SettledLocked()) t.settled.notify_all();
     return result;
 }
@@ -394,6 +486,19 @@ std::chrono::milliseconds SettleBound() {
            2 * std::chrono::milliseconds(waits.abortMs);
 }
 
+std::vector<CommandInFlight> CommandsInFlight() {
+    Traffic& t = traffic();
+    std::lock_guard lock(t.mutex);
+    const Clock::time_point now = Clock::now();
+    std::vector<CommandInFlight> out;
+    out.reserve(t.flights.size());
+    for (const Flight& f : t.flights) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(f.deadline - now);
+        out.push_back({f.drive.first, f.drive.second, f.label, std::max(left, std::chrono::milliseconds(0))});
+    }
+    return out;
+}
+
 bool WaitForCommandsToSettle(std::chrono::milliseconds bound) {
     Traffic& t = traffic();
     std::unique_lock lock(t.mutex);
@@ -401,8 +506,10 @@ bool WaitForCommandsToSettle(std::chrono::milliseconds bound) {
 }
 
 bool FactoryResetOwed(std::uint8_t ha, std::uint8_t id) {
-    std::lock_guard lock(traffic().mutex);
-    return traffic().resetOwed.contains({ha, id});
+    Traffic& t = traffic();
+    std::lock_guard lock(t.mutex);
+    const auto mode = t.factory.find({ha, id});
+    return mode != t.factory.end() && mode->second.resetOwed;
 }
 
 namespace testing {
@@ -418,7 +525,7 @@ int StoppedCommandThreads() {
 
 bool FactoryModeLeftOn(std::uint8_t ha, std::uint8_t id) {
     std::lock_guard lock(traffic().mutex);
-    return traffic().factoryOn.contains({ha, id});
+    return traffic().factory.contains({ha, id});
 }
 }  // namespace testing
 

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace tamro {
@@ -76,12 +77,27 @@ int ModeSelect6(std::uint8_t ha, std::uint8_t id, std::uint8_t* buffer, std::uin
 // Sends `length` bytes of microcodeImage from `offset` on.
 int WriteBuffer(std::uint8_t ha, std::uint8_t id, std::uint32_t length, std::uint32_t offset);
 
-// Ending the program while a worker is at work. From this call on no thread
+// Ending the program while workers are at work. From this call on no thread
 // sends another command: the next one a thread issues is not sent; instead
-// that thread switches off the factory mode of every drive it was left on
-// for, then stops for good (it never returns from that command).
+// that thread switches off the factory mode of every drive it switched on
+// itself (its own Sets have all come back by then) and any switch-off still
+// owed, then throws CommandsStopped.
 void RequestStopAtNextCommand();
 bool StopRequested();
+
+// Thrown by every command function once a stop was requested, in place of
+// the command: the thread unwinds to its entry point, which catches it and
+// ends or parks the thread. No request block is held at the throw.
+struct CommandsStopped {};
+
+// A command the library has now, for whoever waits on a stop.
+struct CommandInFlight {
+    std::uint8_t ha, id;
+    std::string_view label;            // "Start/Stop Unit", "Factory ReSet(10)", ...
+    std::chrono::milliseconds atMost;  // its wait's time-out, then the abort of a request given up
+};
+// Every command in flight now, in the order they were sent.
+std::vector<CommandInFlight> CommandsInFlight();
 
 // Waits until no command is in flight and no drive is left in factory mode,
 // at most `bound`. True when that was reached.
@@ -107,7 +123,7 @@ std::uint64_t RequestsSent();
 bool FactoryResetOwed(std::uint8_t ha, std::uint8_t id);
 
 namespace testing {
-// Lets commands through again; threads already stopped stay stopped.
+// Lets commands through again.
 void ClearStopRequest();
 // Threads stopped by the request so far.
 int StoppedCommandThreads();
