@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/results.h"
+
 namespace tamro::cli {
 
 namespace {
@@ -21,13 +23,13 @@ std::string VerdictOf(std::string_view judge) {
     return {};
 }
 
-}  // namespace
-
-std::string AddressOf(const DriveSlot& slot) {
-    char text[24];
-    std::snprintf(text, sizeof text, "HA#%d/ID%02d", slot.hostAdapter, slot.targetId);
-    return text;
+// The drive's address, which the scan set and no worker changes.
+std::string Name(int slot) {
+    const DriveSlot& s = DriveTable[static_cast<std::size_t>(slot)];
+    return AddressText(s.hostAdapter, s.targetId);
 }
+
+}  // namespace
 
 CliFrontEnd::CliFrontEnd(Display display, TestMode mode, std::string microcodeFile)
     : display_(display), mode_(mode), microcodeFile_(std::move(microcodeFile)) {}
@@ -47,9 +49,9 @@ std::string CliFrontEnd::ScanFailureText() const {
     return scanFailure_;
 }
 
-std::string CliFrontEnd::LogPath(int slot) const {
+std::shared_ptr<const DriveReport> CliFrontEnd::ReportOf(int slot) const {
     std::lock_guard lock(mutex_);
-    return IsRow(slot) ? rows_[static_cast<std::size_t>(slot)].log : std::string();
+    return IsRow(slot) ? rows_[static_cast<std::size_t>(slot)].report : nullptr;
 }
 
 bool CliFrontEnd::Chosen(int slot) const {
@@ -89,9 +91,9 @@ void CliFrontEnd::Progress(int slot, Bar bar, int position, bool) {
     DrawLocked(false);
 }
 
-void CliFrontEnd::LogWritten(int slot, const std::string& path) {
+void CliFrontEnd::DriveReported(const std::shared_ptr<const DriveReport>& report) {
     std::lock_guard lock(mutex_);
-    if (IsRow(slot)) rows_[static_cast<std::size_t>(slot)].log = path;
+    if (report && IsRow(report->slot)) rows_[static_cast<std::size_t>(report->slot)].report = report;
 }
 
 void CliFrontEnd::ScanFailure(std::string_view text) {
@@ -112,7 +114,7 @@ void CliFrontEnd::WorkFinished(Work) {
 }
 
 void CliFrontEnd::LineLocked(int slot, const std::string& text) {
-    std::fprintf(stderr, "%s  %s\n", AddressOf(DriveTable[static_cast<std::size_t>(slot)]).c_str(), text.c_str());
+    std::fprintf(stderr, "%s  %s\n", Name(slot).c_str(), text.c_str());
 }
 
 // Every chosen drive's bar, drawn over the previous drawing; at most ten
@@ -132,7 +134,7 @@ void CliFrontEnd::DrawLocked(bool force) {
         std::string bar(static_cast<std::size_t>(filled), '#');
         bar.resize(kWidth, '.');
         const std::string& what = row.verdict.empty() ? row.phase : row.verdict;
-        std::fprintf(stderr, "\r\x1b[K%s [%s] %3d%%  %.40s\n", AddressOf(DriveTable[static_cast<std::size_t>(s)]).c_str(),
+        std::fprintf(stderr, "\r\x1b[K%s [%s] %3d%%  %.40s\n", Name(s).c_str(),
                      bar.c_str(), row.test * 100 / kProgressMaximum, what.c_str());
         ++rows;
     }

@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -25,13 +26,13 @@ public:
     // The last texts of the status line and of the scan's failure.
     std::string LastStatus() const;
     std::string ScanFailureText() const;
-    // The path of the slot's log, empty while it has none.
-    std::string LogPath(int slot) const;
+    // The slot's record, null until its drive is judged.
+    std::shared_ptr<const DriveReport> ReportOf(int slot) const;
 
     void Status(int slot, std::string_view text, Tone tone, bool paint) override;
     void Judge(int slot, std::string_view text, Tone tone, bool paint) override;
     void Progress(int slot, Bar bar, int position, bool labelled) override;
-    void LogWritten(int slot, const std::string& path) override;
+    void DriveReported(const std::shared_ptr<const DriveReport>& report) override;
     void ScanFailure(std::string_view text) override;
     void Alarm(std::string_view text) override;
     void WorkFinished(Work) override;
@@ -46,7 +47,7 @@ private:
         std::string phase;
         std::string verdict;
         int test = 0;
-        std::string log;
+        std::shared_ptr<const DriveReport> report;
     };
     bool IsRow(int slot) const { return slot >= 0 && slot < kSlotCount; }
     void DrawLocked(bool force);
@@ -62,8 +63,5 @@ private:
     int drawnRows_ = 0;
     std::chrono::steady_clock::time_point drawn_{};
 };
-
-// "HA#0/ID01": how a slot's drive is named on the command line.
-std::string AddressOf(const DriveSlot& slot);
 
 }  // namespace tamro::cli

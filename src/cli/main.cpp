@@ -2,26 +2,25 @@
 // window, for scripts and for several drives at once. It loads wnaspi32 from
 // beside itself as the window does and writes the same logs.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "cli/cli_front_end.h"
 #include "cli/options.h"
 #include "cli/results.h"
+#include "diagnostics/health_check.h"
 #include "diagnostics/run_driver.h"
 #include "discovery/scan.h"
 #include "discovery/slot_display.h"
 #include "microcode/microcode.h"
 #include "platform/console.h"
 #include "platform/folders.h"
-#include "reports/drive_log.h"
+#include "transport/aspi.h"
 #include "transport/commands.h"
-
-#ifndef TAMRO_VERSION
-#define TAMRO_VERSION "0"
-#endif
 
 namespace tamro::cli {
 
@@ -29,141 +28,229 @@ namespace {
 
 [[noreturn]] void End(int status) {
     std::fflush(nullptr);
-    // Parked workers and the library's threads end with the process.
+    // The library's threads end with the process.
     std::_Exit(status);
-}
-
-const char* ModeName(TestMode mode) {
-    switch (mode) {
-        case TestMode::Standard: return "standard";
-        case TestMode::Extended: return "extended";
-        case TestMode::Quick: break;
-    }
-    return "quick";
-}
-
-// The drives the work is for: those named, or what the window would tick.
-// False, with the reason on stderr, when one named is not on the bus.
-bool ChooseDrives(const Options& o, std::array<bool, kSlotCount>& chosen) {
-    chosen.fill(false);
-    if (!o.drives) {
-        for (int s = 0; s < kSlotCount; ++s)
-            chosen[static_cast<std::size_t>(s)] =
-                DescribeSlot(DriveTable[static_cast<std::size_t>(s)]).state == SlotState::Testable;
-        return true;
-    }
-    bool found = true;
-    for (const Address& a : *o.drives) {
-        bool here = false;
-        for (int s = 0; s < driveCount && s < kSlotCount; ++s) {
-            const DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
-            if (slot.hostAdapter != a.hostAdapter || slot.targetId != a.targetId) continue;
-            chosen[static_cast<std::size_t>(s)] = here = true;
-        }
-        if (!here) std::fprintf(stderr, "tamro-cli: no drive at %d:%d in the scan\n", a.hostAdapter, a.targetId);
-        found &= here;
-    }
-    return found;
 }
 
 class Session {
 public:
     Session(const Options& o, CliFrontEnd& front) : o_(o), front_(front) {
-        work_.command = o.command == Command::Run ? "run" : "microcode";
-        work_.mode = o.command == Command::Run ? ModeName(o.mode) : o.microcodeFile;
-        work_.writes = o.write;
+        results_.command = o.command;
+        if (o.command == Command::Run) results_.mode = o.mode;
+        results_.writes = o.write;
+        if (o.command == Command::Microcode) results_.microcodeFile = platform::FullPath(o.microcodeFile);
+        results_.startedAt = std::time(nullptr);
     }
 
-    // What the work came to, on stdout and in the JSON file; the exit status.
-    int Report() {
-        for (int s = 0; s < kSlotCount; ++s) work_.logs[static_cast<std::size_t>(s)] = front_.LogPath(s);
-        std::fputs("\n", stdout);
-        PrintSummary(stdout, work_);
-        int status = ExitStatusOf(work_);
-        if (!jsonPath_.empty() && !WriteResultsJson(jsonPath_, work_)) {
-            std::fprintf(stderr, "tamro-cli: cannot write %s\n", jsonPath_.c_str());
-            status = kNothingRun;
+    // Ctrl-C or SIGTERM, on the console's thread: as EXIT in the window.
+    // Each drive at work stops at its next command and leaves factory mode;
+    // the work's thread then reports once. A second interrupt says what is
+    // still awaited.
+    void Interrupt(platform::InterruptKind kind) {
+        if (interrupts_.fetch_add(1) == 0) {
+            kind_ = kind == platform::InterruptKind::Interrupt ? Interruption::Interrupt : Interruption::Terminate;
+            std::fputs("\ntamro-cli: stopping: each drive at work stops at its next command and leaves factory mode\n",
+                       stderr);
+            RequestStopAtNextCommand();
+            return;
         }
-        return status;
-    }
-
-    // Ctrl-C or SIGTERM: as EXIT in the window. Nothing more is sent, every
-    // drive at work leaves factory mode, and no log stays half written.
-    [[noreturn]] void Interrupt() {
-        std::fputs("\ntamro-cli: stopping: the drives at work are taken out of factory mode\n", stderr);
-        RequestStopAtNextCommand();
-        WaitForCommandsToSettle(SettleBound());
-        DiscardUnfinishedLogs();
-        End(started_ ? Report() : kNothingRun);
+        const std::vector<CommandInFlight> waiting = CommandsInFlight();
+        if (waiting.empty()) std::fputs("tamro-cli: still stopping: the last commands are coming back\n", stderr);
+        for (const CommandInFlight& c : waiting)
+            std::fprintf(stderr, "tamro-cli: still waiting for %s %.*s, at most %lld s\n",
+                         AddressText(c.ha, c.id).c_str(), static_cast<int>(c.label.size()), c.label.data(),
+                         static_cast<long long>((c.atMost.count() + 999) / 1000));
     }
 
     int Execute() {
-        if (!o_.jsonFile.empty()) jsonPath_ = platform::FullPath(o_.jsonFile);
-        std::string image;
-        if (o_.command == Command::Microcode) image = platform::FullPath(o_.microcodeFile);
-        if (!o_.logs.empty() && !platform::SetCurrentFolder(o_.logs)) {
-            std::fprintf(stderr, "tamro-cli: cannot use %s for the logs\n", o_.logs.c_str());
-            return kNothingRun;
+        if (!CheckOutputs()) return Finish();
+        try {
+            if (!Scan() || o_.command == Command::Scan) return Finish();
+            Work();
+        } catch (const CommandsStopped&) {
+            // The stop met a command on this thread: the scan, or the drive
+            // list judging a drive that failed at the scan.
         }
-        if (!Scan()) return kNothingRun;
-        if (o_.command == Command::Scan) return kAllPass;
-
-        if (o_.command == Command::Microcode && !LoadMicrocodeImage(image)) {
-            std::fprintf(stderr, "tamro-cli: %s\n", front_.LastStatus().c_str());
-            return kNothingRun;
-        }
-        std::array<bool, kSlotCount> chosen{};
-        const bool allFound = ChooseDrives(o_, chosen);
-        if (std::find(chosen.begin(), chosen.end(), true) == chosen.end()) {
-            std::fputs("tamro-cli: no drive to work on\n", stderr);
-            return kNothingRun;
-        }
-        // The window judges and logs a drive that failed at the scan as it
-        // shows the list; so does this, and reports it unless drives were
-        // named.
-        ShowSlots(ScanFailures::JudgeAndLog);
-        for (int s = 0; s < kSlotCount; ++s)
-            work_.reported[static_cast<std::size_t>(s)] =
-                chosen[static_cast<std::size_t>(s)] ||
-                (!o_.drives && DescribeSlot(DriveTable[static_cast<std::size_t>(s)]).state == SlotState::FailedAtScan);
-        front_.Choose(chosen);
-        writePermitted = o_.write ? 1 : 0;
-        started_ = true;
-        if (o_.command == Command::Run) {
-            const auto count = static_cast<int>(std::count(chosen.begin(), chosen.end(), true));
-            Runthread::ExecuteInParallel(o_.jobs > 0 ? o_.jobs : count);
-        } else {
-            MicroCodethread::Execute();
-        }
-        const int status = Report();
-        // A drive named but not on the bus was not judged either.
-        return !allFound && status == kAllPass ? kSomeNotJudged : status;
+        return Finish();
     }
 
 private:
-    // Two scans in a row, the second decides, as at the window's start.
-    bool Scan() {
-        ScanBuses();
-        if (ScanBuses() == -1) {
-            std::string why = front_.ScanFailureText();
-            while (!why.empty() && why.front() == ' ') why.erase(0, 1);
-            std::fprintf(stderr, "tamro-cli: %s\n", why.c_str());
-            return false;
+    // Everything the work will write, proven writable before the library is
+    // loaded: a scan already switches every drive's factory mode on and off.
+    bool CheckOutputs() {
+        for (Output* output : {&json_, &metrics_}) {
+            if (output->file.empty() || output->file == kStandardOutput) continue;
+            std::string why;
+            const auto target = platform::ReplaceableFile(output->file, why);
+            if (!target) {
+                // Neither output is written: a script finds none rather than
+                // one that says less than it asked for.
+                json_.refused = metrics_.refused = true;
+                return Refuse(std::string(output->option) + " " + output->file + ": it " + why);
+            }
+            output->path = *target;
         }
-        if (o_.command == Command::Scan) {
-            if (o_.json)
-                PrintDriveListJson(stdout);
-            else
-                PrintDriveList(stdout);
+        if (o_.command != Command::Scan && o_.command != Command::Health) {
+            const std::string folder = o_.logs.empty() ? "." : o_.logs;
+            if (const std::string why = platform::PrepareWritableFolder(folder); !why.empty()) {
+                return Refuse("the log folder " + platform::FullPath(folder) + " " + why);
+            }
+            if (!o_.logs.empty() && !platform::SetCurrentFolder(o_.logs))
+                return Refuse("cannot use " + o_.logs + " for the logs");
+        }
+        if (o_.command == Command::Microcode && !LoadMicrocodeImage(results_.microcodeFile)) {
+            std::string why = front_.LastStatus();
+            return Refuse(why.empty() ? "the microcode file cannot be loaded" : why);
         }
         return true;
     }
 
+    bool Refuse(const std::string& why) {
+        std::fprintf(stderr, "tamro-cli: %s\n", why.c_str());
+        results_.error = why;
+        return false;
+    }
+
+    // Two scans in a row, the second decides, as at the window's start.
+    bool Scan() {
+        ScanBuses();
+        const int scanned = ScanBuses();
+        results_.library = AspiLibraryPath();
+        if (scanned == -1) {
+            std::string why = front_.ScanFailureText();
+            while (!why.empty() && why.front() == ' ') why.erase(0, 1);
+            return Refuse(why);
+        }
+        if (driveCount == 0)
+            return Refuse(std::string("no drive reachable through ") +
+                          (results_.library.empty() ? "wnaspi32" : results_.library) + ": " +
+                          platform::DriveAccessHint());
+        for (int s = 0; s < kSlotCount; ++s) scanned_[static_cast<std::size_t>(s)] = ScannedRow(s);
+        if (o_.command == Command::Scan) {
+            for (const DriveRow& row : scanned_)
+                if (row.state != SlotState::Empty) results_.drives.push_back(row);
+            if (json_.file != kStandardOutput) PrintDriveList(stdout);
+        }
+        return true;
+    }
+
+    // The drives the work is for: those named, or what the window would
+    // tick. A drive named that the scan did not find is reported absent.
+    std::array<bool, kSlotCount> ChooseDrives() {
+        std::array<bool, kSlotCount> chosen{};
+        // A health check reads every drive the scan found, and says of those
+        // it cannot read why.
+        const bool every = o_.command == Command::Health;
+        for (int s = 0; s < kSlotCount; ++s) {
+            const SlotState state = scanned_[static_cast<std::size_t>(s)].state;
+            chosen[static_cast<std::size_t>(s)] =
+                !o_.drives && (every ? state != SlotState::Empty : state == SlotState::Testable);
+        }
+        for (const Address& a : o_.drives.value_or(std::vector<Address>{})) {
+            bool here = false;
+            for (int s = 0; s < driveCount && s < kSlotCount; ++s) {
+                const DriveSlot& slot = scanned_[static_cast<std::size_t>(s)].report->judged;
+                if (slot.hostAdapter != a.hostAdapter || slot.targetId != a.targetId) continue;
+                chosen[static_cast<std::size_t>(s)] = here = true;
+            }
+            if (!here && std::find(results_.absent.begin(), results_.absent.end(), a) == results_.absent.end()) {
+                std::fprintf(stderr, "tamro-cli: no drive at %d:%d in the scan\n", a.hostAdapter, a.targetId);
+                results_.absent.push_back(a);
+            }
+        }
+        return chosen;
+    }
+
+    void Work() {
+        const std::array<bool, kSlotCount> chosen = ChooseDrives();
+        if (std::find(chosen.begin(), chosen.end(), true) == chosen.end()) {
+            Refuse("no drive to work on");
+            return;
+        }
+        const auto count = static_cast<int>(std::count(chosen.begin(), chosen.end(), true));
+        if (o_.command == Command::Health) {
+            // Read only: no drive is judged or logged, not even one that
+            // failed at the scan.
+            reported_ = chosen;
+            front_.Choose(chosen);
+            CheckHealthInParallel(o_.jobs > 0 ? o_.jobs : count);
+            return;
+        }
+        // The window judges and logs a drive that failed at the scan as it
+        // shows the list; so does this, and reports it unless drives were
+        // named.
+        for (int s = 0; s < kSlotCount; ++s)
+            reported_[static_cast<std::size_t>(s)] =
+                chosen[static_cast<std::size_t>(s)] ||
+                (!o_.drives && scanned_[static_cast<std::size_t>(s)].state == SlotState::FailedAtScan);
+        ShowSlots(ScanFailures::JudgeAndLog);
+        front_.Choose(chosen);
+        writePermitted = o_.write ? 1 : 0;
+        if (o_.command == Command::Run) {
+            Runthread::ExecuteInParallel(o_.jobs > 0 ? o_.jobs : count);
+        } else {
+            MicroCodethread::Execute();
+        }
+    }
+
+    // Once every worker has stopped: the table, the JSON, the exit status.
+    int Finish() {
+        if (interrupts_.load() != 0) {
+            // A switch-off that found no free request block goes out as soon
+            // as one comes back.
+            WaitForCommandsToSettle(SettleBound());
+            results_.interrupted = kind_.load();
+        }
+        for (int s = 0; s < kSlotCount; ++s) {
+            if (!reported_[static_cast<std::size_t>(s)]) continue;
+            DriveRow row = scanned_[static_cast<std::size_t>(s)];
+            if (auto report = front_.ReportOf(s)) row.report = std::move(report);
+            results_.drives.push_back(std::move(row));
+        }
+        results_.stoppedAt = std::time(nullptr);
+        const bool toStdout = json_.file == kStandardOutput || metrics_.file == kStandardOutput;
+        if (o_.command != Command::Scan && results_.error.empty()) {
+            std::FILE* table = toStdout ? stderr : stdout;
+            std::fputs("\n", table);
+            PrintSummary(table, results_);
+        }
+        // The status the outputs say is the one returned, unless one of them
+        // cannot be written.
+        const int status = ExitStatusOf(results_);
+        bool written = Write(json_, [&] { return ResultsJson(results_, status); });
+        written &= Write(metrics_, [&] { return ResultsMetrics(results_, status); });
+        if (written) return status;
+        results_.jsonUnwritten = true;
+        return ExitStatusOf(results_);
+    }
+
+    // Where the JSON or the metrics go: a file checked before the work, or
+    // stdout.
+    struct Output {
+        const char* option;
+        std::string file;
+        std::string path;
+        bool refused = false;
+    };
+
+    template <class Render>
+    static bool Write(const Output& output, Render render) {
+        if (output.file.empty() || output.refused) return true;
+        if (output.file == kStandardOutput) return std::fputs(render().c_str(), stdout) >= 0;
+        if (platform::WriteFileWhole(output.path, render())) return true;
+        std::fprintf(stderr, "tamro-cli: cannot write %s\n", output.path.c_str());
+        return false;
+    }
+
     const Options& o_;
     CliFrontEnd& front_;
-    WorkDone work_;
-    std::string jsonPath_;
-    bool started_ = false;
+    Results results_;
+    std::array<DriveRow, kSlotCount> scanned_{};
+    std::array<bool, kSlotCount> reported_{};
+    Output json_{"--json", o_.jsonFile, {}, false};
+    Output metrics_{"--metrics", o_.metricsFile, {}, false};
+    std::atomic<int> interrupts_{0};
+    std::atomic<Interruption> kind_{Interruption::Interrupt};
 };
 
 }  // namespace
@@ -175,7 +262,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const Parsed parsed = ParseOptions(args);
     if (!parsed.options) {
-        std::fprintf(stderr, "tamro-cli: %s\nTry 'tamro-cli --help'.\n", parsed.error.c_str());
+        std::fprintf(stderr, "tamro-cli: %s\n(tamro-cli --help lists the commands and options)\n",
+                     parsed.error.c_str());
         return kNothingRun;
     }
     const Options& o = *parsed.options;
@@ -193,6 +281,6 @@ int main(int argc, char** argv) {
     static CliFrontEnd front(display, o.mode, tamro::platform::FullPath(o.microcodeFile));
     tamro::SetFrontEnd(front, front);
     static Session session(o, front);
-    tamro::platform::OnInterrupt([] { session.Interrupt(); });
+    tamro::platform::OnInterrupt([](tamro::platform::InterruptKind kind) { session.Interrupt(kind); });
     End(session.Execute());
 }

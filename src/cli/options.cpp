@@ -1,27 +1,38 @@
 #include "cli/options.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 
 namespace tamro::cli {
 
 const char kUsage[] =
-    "Usage: tamro-cli scan [--json]\n"
+    "Usage: tamro-cli scan [--json [FILE]]\n"
     "       tamro-cli run --mode quick|standard|extended [--drives HA:ID,...] [--jobs N]\n"
     "                     [--logs DIR] [--json FILE] [--write --yes-destroy-data]\n"
     "       tamro-cli microcode FILE --yes-flash [--drives HA:ID,...] [--logs DIR] [--json FILE]\n"
+    "       tamro-cli health [--drives HA:ID,...] [--jobs N] [--json FILE] [--metrics FILE]\n"
     "       tamro-cli --help | --version\n"
     "\n"
     "Tests the SCSI disks reached through the wnaspi32 library beside the program.\n"
     "  scan         list the seven drive slots and what each holds\n"
     "  run          test the chosen drives (default: every testable drive), one log each\n"
     "  microcode    download a microcode file to the chosen drives\n"
+    "  health       read every drive's defect counts, error log and SMART data page:\n"
+    "               no surface test, no write, no log\n"
     "  --drives     the drives by host adapter and target ID, e.g. 0:1,0:3\n"
-    "  --jobs N     test up to N drives at once (default: all chosen)\n"
-    "  --logs DIR   write the logs there (default: the current folder)\n"
-    "  --json       scan: print JSON; run, microcode: write the results as JSON to FILE\n"
+    "  --jobs N     test up to N drives at once, 1 to 64 (default: all chosen)\n"
+    "  --logs DIR   write the logs there, made if missing (default: the current folder)\n"
+    "  --json FILE  also write the results as JSON to FILE (a regular file, a link to one,\n"
+    "               or - for stdout; scan --json alone: stdout)\n"
+    "  --metrics FILE  run, health: the results in the Prometheus text format, for the\n"
+    "               node exporter's textfile collector (written whole, then renamed)\n"
     "  --write      also write to the drives; destroys their data, needs --yes-destroy-data\n"
-    "Exit status: 0 every chosen drive PASS, 1 a drive FAIL, 2 a drive not judged or\n"
-    "not testable, 3 nothing could be run.\n";
+    "The log folder and FILE are checked before any drive is touched.\n"
+    "Exit status: 0 every chosen drive PASS (health: read), 1 a drive FAIL, 2 a drive\n"
+    "not judged, not testable, absent or (health) unreadable, 3 nothing could be run (no drive reachable, no library, wrong\n"
+    "options, an output that cannot be written), 4 results incomplete (a log, the\n"
+    "JSON or the metrics could not be written), 130 stopped by Ctrl-C (SIGINT), 143\n"
+    "stopped by SIGTERM.\n";
 
 namespace {
 
@@ -50,94 +61,139 @@ std::optional<std::vector<Address>> Addresses(const std::string& text) {
     return list;
 }
 
+std::optional<TestMode> ModeNamed(const std::string& name) {
+    if (name == "quick") return TestMode::Quick;
+    if (name == "standard") return TestMode::Standard;
+    if (name == "extended") return TestMode::Extended;
+    return std::nullopt;
+}
+
 Parsed Fail(std::string message) { return {std::nullopt, std::move(message)}; }
+
+// The options each command takes. The parser handles "--opt value" and
+// "--opt=value", a missing value and a repeated option alike for all of
+// them; the values are judged here.
+struct Raw {
+    std::string mode, drives, jobs, logs, microcodeFile;
+    bool write = false, destroyData = false, flash = false;
+    CLI::Option* json = nullptr;
+    CLI::Option* modeOption = nullptr;
+    CLI::Option* drivesOption = nullptr;
+    CLI::Option* jobsOption = nullptr;
+    CLI::Option* logsOption = nullptr;
+    CLI::Option* metricsOption = nullptr;
+    std::string metrics;
+};
+
+enum Takes : unsigned { kDrives = 1, kLogs = 2, kMetrics = 4 };
+
+CLI::App* AddCommand(CLI::App& app, const char* name, Raw& raw, unsigned takes) {
+    CLI::App* c = app.add_subcommand(name);
+    c->set_help_flag("-h,--help");
+    raw.json = c->add_option("--json", "the results as JSON");
+    raw.json->expected(0, 1)->type_name("FILE");
+    if (takes & kDrives) raw.drivesOption = c->add_option("--drives", raw.drives);
+    if (takes & kLogs) raw.logsOption = c->add_option("--logs", raw.logs);
+    if (takes & kMetrics) raw.metricsOption = c->add_option("--metrics", raw.metrics);
+    return c;
+}
 
 }  // namespace
 
 Parsed ParseOptions(const std::vector<std::string>& args) {
     Options o;
     if (args.empty()) return Fail("no command given");
-    std::size_t i = 0;
-    const std::string& command = args[i++];
-    if (command == "--help" || command == "-h" || command == "help") return {o, {}};
-    if (command == "--version") {
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") return {o, {}};
+    if (args[0] == "--version") {
+        if (args.size() > 1) return Fail("unexpected argument '" + args[1] + "' after --version");
         o.command = Command::Version;
         return {o, {}};
     }
-    if (command == "scan")
-        o.command = Command::Scan;
-    else if (command == "run")
-        o.command = Command::Run;
-    else if (command == "microcode")
-        o.command = Command::Microcode;
-    else
-        return Fail("unknown command '" + command + "'");
 
-    bool modeGiven = false;
-    while (i < args.size()) {
-        std::string name = args[i++];
-        std::optional<std::string> value;
-        if (const std::size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        auto take = [&]() -> std::optional<std::string> {
-            if (value) return value;
-            if (i < args.size()) return args[i++];
-            return std::nullopt;
-        };
-        const bool scan = o.command == Command::Scan;
-        const bool run = o.command == Command::Run;
-        if (name == "--help" || name == "-h") {
-            o.command = Command::Help;
-            return {o, {}};
-        }
-        if (name == "--json" && scan) {
-            o.json = true;
-        } else if (name == "--json" && !scan) {
-            const auto file = take();
-            if (!file || file->empty()) return Fail("--json needs a file name");
-            o.jsonFile = *file;
-        } else if (name == "--mode" && run) {
-            const auto mode = take();
-            if (mode == "quick") o.mode = TestMode::Quick;
-            else if (mode == "standard") o.mode = TestMode::Standard;
-            else if (mode == "extended") o.mode = TestMode::Extended;
-            else return Fail("--mode must be quick, standard or extended");
-            modeGiven = true;
-        } else if (name == "--drives" && !scan) {
-            const auto list = take();
-            o.drives = list ? Addresses(*list) : std::nullopt;
-            if (!o.drives) return Fail("--drives needs a list such as 0:1,0:3 (host adapter and target ID, 0-15)");
-        } else if (name == "--jobs" && run) {
-            const auto n = take();
-            const auto jobs = n ? Number(*n, 1, 64) : std::nullopt;
-            if (!jobs) return Fail("--jobs needs a number from 1 to 64");
-            o.jobs = *jobs;
-        } else if (name == "--logs" && !scan) {
-            const auto dir = take();
-            if (!dir || dir->empty()) return Fail("--logs needs a folder");
-            o.logs = *dir;
-        } else if (name == "--write" && run && !value) {
-            o.write = true;
-        } else if (name == "--yes-destroy-data" && run && !value) {
-            o.destroyDataConfirmed = true;
-        } else if (name == "--yes-flash" && o.command == Command::Microcode && !value) {
-            o.flashConfirmed = true;
-        } else if (!name.starts_with("-") && o.command == Command::Microcode && o.microcodeFile.empty()) {
-            o.microcodeFile = name;
-        } else {
-            return Fail("unexpected argument '" + args[i - 1] + "' for " + command);
-        }
+    if (args[0] != "scan" && args[0] != "run" && args[0] != "microcode" && args[0] != "health")
+        return Fail("unknown command '" + args[0] + "'");
+
+    CLI::App app("tamro-cli");
+    app.set_help_flag();
+    app.require_subcommand(1, 1);
+    Raw scanRaw, runRaw, microRaw, healthRaw;
+    CLI::App* scan = AddCommand(app, "scan", scanRaw, 0);
+    CLI::App* run = AddCommand(app, "run", runRaw, kDrives | kLogs | kMetrics);
+    CLI::App* micro = AddCommand(app, "microcode", microRaw, kDrives | kLogs);
+    CLI::App* health = AddCommand(app, "health", healthRaw, kDrives | kMetrics);
+    runRaw.modeOption = run->add_option("--mode", runRaw.mode);
+    runRaw.jobsOption = run->add_option("--jobs", runRaw.jobs);
+    healthRaw.jobsOption = health->add_option("--jobs", healthRaw.jobs);
+    run->add_flag("--write", runRaw.write);
+    run->add_flag("--yes-destroy-data", runRaw.destroyData);
+    micro->add_option("FILE", microRaw.microcodeFile);
+    micro->add_flag("--yes-flash", microRaw.flash);
+    for (CLI::App* c : {scan, run, micro, health})
+        for (CLI::Option* option : c->get_options())
+            option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+
+    // The parser takes its arguments last first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        return {o, {}};
+    } catch (const CLI::ParseError& e) {
+        std::string what = e.what();
+        if (what.empty()) what = e.get_name();
+        return Fail(what);
     }
-    if (o.command == Command::Run && !modeGiven) return Fail("run needs --mode quick, standard or extended");
-    if (o.command == Command::Run && o.write && !o.destroyDataConfirmed)
-        return Fail("--write destroys the data on every chosen drive; add --yes-destroy-data to confirm");
-    if (o.command == Command::Run && o.destroyDataConfirmed && !o.write)
-        return Fail("--yes-destroy-data confirms --write, which was not given");
-    if (o.command == Command::Microcode && o.microcodeFile.empty()) return Fail("microcode needs a FILE");
-    if (o.command == Command::Microcode && !o.flashConfirmed)
-        return Fail("microcode replaces the drives' firmware; add --yes-flash to confirm");
+    o.command = scan->parsed()  ? Command::Scan
+                : run->parsed() ? Command::Run
+                : micro->parsed() ? Command::Microcode
+                                  : Command::Health;
+    Raw& raw = o.command == Command::Scan ? scanRaw
+               : o.command == Command::Run ? runRaw
+               : o.command == Command::Microcode ? microRaw
+                                                 : healthRaw;
+
+    if (raw.json->count() != 0) {
+        const auto& given = raw.json->results();
+        o.jsonFile = given.empty() || given.front().empty() ? std::string() : given.front();
+        if (o.jsonFile.empty() && o.command != Command::Scan) return Fail("--json needs a file name, or - for stdout");
+        if (o.jsonFile.empty()) o.jsonFile = kStandardOutput;
+    }
+    if (raw.drivesOption != nullptr && raw.drivesOption->count() != 0) {
+        o.drives = Addresses(raw.drives);
+        if (!o.drives) return Fail("--drives needs a list such as 0:1,0:3 (host adapter and target ID, 0-15)");
+    }
+    if (raw.logsOption != nullptr && raw.logsOption->count() != 0) {
+        if (raw.logs.empty()) return Fail("--logs needs a folder");
+        o.logs = raw.logs;
+    }
+    if (raw.metricsOption != nullptr && raw.metricsOption->count() != 0) {
+        if (raw.metrics.empty()) return Fail("--metrics needs a file name, or - for stdout");
+        o.metricsFile = raw.metrics;
+    }
+    if (raw.jobsOption != nullptr && raw.jobsOption->count() != 0) {
+        const auto jobs = Number(raw.jobs, 1, 64);
+        if (!jobs) return Fail("--jobs needs a number from 1 to 64");
+        o.jobs = *jobs;
+    }
+    if (o.jsonFile == kStandardOutput && o.metricsFile == kStandardOutput)
+        return Fail("--json and --metrics cannot both go to stdout");
+    if (o.command == Command::Run) {
+        if (raw.modeOption->count() == 0) return Fail("run needs --mode quick, standard or extended");
+        const auto mode = ModeNamed(raw.mode);
+        if (!mode) return Fail("--mode must be quick, standard or extended");
+        o.mode = *mode;
+        o.write = raw.write;
+        o.destroyDataConfirmed = raw.destroyData;
+        if (o.write && !o.destroyDataConfirmed)
+            return Fail("--write destroys the data on every chosen drive; add --yes-destroy-data to confirm");
+        if (o.destroyDataConfirmed && !o.write) return Fail("--yes-destroy-data confirms --write, which was not given");
+    }
+    if (o.command == Command::Microcode) {
+        o.microcodeFile = raw.microcodeFile;
+        o.flashConfirmed = raw.flash;
+        if (o.microcodeFile.empty()) return Fail("microcode needs a FILE");
+        if (!o.flashConfirmed) return Fail("microcode replaces the drives' firmware; add --yes-flash to confirm");
+    }
     return {o, {}};
 }
 

@@ -10,7 +10,7 @@
 
 namespace tamro::cli {
 
-enum class Command { Help, Version, Scan, Run, Microcode };
+enum class Command { Help, Version, Scan, Run, Microcode, Health };
 
 struct Address {
     int hostAdapter;
@@ -18,14 +18,17 @@ struct Address {
     friend bool operator==(const Address&, const Address&) = default;
 };
 
+// "-" for the results' file: the JSON goes to stdout.
+inline constexpr char kStandardOutput[] = "-";
+
 struct Options {
     Command command = Command::Help;
-    bool json = false;                     // scan: JSON on stdout
     TestMode mode = TestMode::Quick;
     std::optional<std::vector<Address>> drives;  // none: what the window would tick
     int jobs = 0;                          // 0: every chosen drive at once
     std::string logs;                      // empty: the current folder
-    std::string jsonFile;                  // run, microcode: where the results go
+    std::string jsonFile;                  // empty: no JSON; "-": stdout
+    std::string metricsFile;               // run, health: the results for a node exporter
     bool write = false;
     bool destroyDataConfirmed = false;
     std::string microcodeFile;

@@ -2,11 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 
-#include "cli/cli_front_end.h"
-#include "discovery/slot_display.h"
-#include "platform/folders.h"
 #include "reports/drive_log.h"
 
 namespace tamro::cli {
@@ -16,33 +12,6 @@ namespace {
 template <std::size_t N>
 std::string Text(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
-}
-
-std::string Trimmed(std::string text) {
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
-}
-
-std::string Json(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
 }
 
 const char* StateName(SlotState state) {
@@ -56,116 +25,123 @@ const char* StateName(SlotState state) {
     return "no drive";
 }
 
-const char* VerdictOf(const DriveSlot& slot) {
-    if (slot.runFlags & kFlagPass) return "PASS";
-    if (slot.runFlags & kFlagFail) return "FAIL";
-    if (slot.runFlags & kFlagNoJudge) return "NO Judge";
-    return "not judged";
-}
-
-bool Judged(const DriveSlot& slot) { return (slot.runFlags & (kFlagPass | kFlagFail | kFlagNoJudge)) != 0; }
+std::string AddressOf(const DriveSlot& s) { return AddressText(s.hostAdapter, s.targetId); }
 
 // A download that passed has nothing to say.
-std::string ReasonOf(const DriveSlot& slot, const WorkDone& work) {
-    if (!Judged(slot)) return {};
-    if (std::strcmp(work.command, "microcode") == 0 && (slot.runFlags & kFlagPass)) return {};
-    return VerdictReason(slot);
+std::string ReasonOf(const DriveRow& row, const Results& results) {
+    if (!row.Judged()) return {};
+    const DriveSlot& s = row.report->judged;
+    if (results.command == Command::Microcode && (s.runFlags & kFlagPass)) return {};
+    return VerdictReason(s);
 }
 
-std::string Identity(const DriveSlot& slot) {
-    const DriveIdentity id = IdentityOf(slot);
-    return Json(Trimmed(id.vendor)) + ", \"product\": " + Json(Trimmed(id.product)) + ", \"revision\": " +
-           Json(Trimmed(id.revision)) + ", \"serial\": " + Json(Text(slot.serialNumber));
+std::string VerdictColumn(const DriveRow& row, const Results& results) {
+    if (row.Judged()) return VerdictName(row.report->judged);
+    return results.interrupted ? "interrupted" : "not judged";
 }
 
-std::string Head(const DriveSlot& slot, int s) {
-    return "{\"slot\": " + std::to_string(s) + ", \"address\": " + Json(AddressOf(slot)) +
-           ", \"hostAdapter\": " + std::to_string(slot.hostAdapter) + ", \"targetId\": " +
-           std::to_string(slot.targetId) + ", \"vendor\": " + Identity(slot);
+std::string LogColumn(const DriveRow& row) {
+    if (!row.Judged()) return "-";
+    if (!row.report->logPath.empty()) return row.report->logPath;
+    return row.report->logError.empty() ? "-" : "- (" + row.report->logError + ")";
 }
-
-const DriveSlot& SlotAt(int s) { return DriveTable[static_cast<std::size_t>(s)]; }
 
 }  // namespace
 
+std::string AddressText(int hostAdapter, int targetId) {
+    char text[24];
+    std::snprintf(text, sizeof text, "HA#%d/ID%02d", hostAdapter, targetId);
+    return text;
+}
+
+DriveRow ScannedRow(int slot) {
+    auto report = std::make_shared<DriveReport>();
+    report->slot = slot;
+    report->judged = DriveTable[static_cast<std::size_t>(slot)];
+    const SlotView view = DescribeSlot(report->judged);
+    return DriveRow{view.line, view.state, std::move(report)};
+}
+
 void PrintDriveList(std::FILE* out) {
     for (int s = 0; s < kSlotCount; ++s) {
-        const SlotView view = DescribeSlot(SlotAt(s));
+        const DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
+        const SlotView view = DescribeSlot(slot);
         std::string state = StateName(view.state);
-        if (view.state == SlotState::FailedAtScan) state += ": " + Text(SlotAt(s).lastError);
+        if (view.state == SlotState::FailedAtScan) state += ": " + Text(slot.lastError);
         std::fprintf(out, "%-50s  %s\n", view.line.c_str(), state.c_str());
     }
 }
 
-void PrintDriveListJson(std::FILE* out) {
-    std::fputs("{\"drives\": [", out);
-    bool first = true;
-    for (int s = 0; s < kSlotCount; ++s) {
-        const SlotView view = DescribeSlot(SlotAt(s));
-        if (view.state == SlotState::Empty) continue;
-        const std::string reason = view.state == SlotState::FailedAtScan ? Json(Text(SlotAt(s).lastError)) : "null";
-        std::fprintf(out, "%s\n  %s, \"line\": %s, \"state\": %s, \"reason\": %s}", first ? "" : ",",
-                     Head(SlotAt(s), s).c_str(), Json(view.line).c_str(), Json(StateName(view.state)).c_str(),
-                     reason.c_str());
-        first = false;
+// health: what was read of each drive, and what could not be.
+void PrintHealth(std::FILE* out, const Results& results) {
+    std::fprintf(out, "%-10s  %-11s  %7s  %5s  %6s  %s\n", "Drive", "Health", "Primary", "Grown", "Logged",
+                 "Problem");
+    const auto count = [](bool valid, std::int32_t n) { return valid ? std::to_string(n) : std::string("-"); };
+    for (const DriveRow& row : results.drives) {
+        const DriveSlot& s = row.report->judged;
+        int logged = 0;
+        for (int e = 0; e < kLogEntryCapacity; ++e) logged += LogEntryInUse(s, e) ? 1 : 0;
+        const char* health = row.HealthRead() ? "read" : row.HealthChecked() ? "unreadable"
+                             : results.interrupted ? "interrupted" : "not read";
+        const bool logRead = row.HealthChecked() && !(s.runFlags & kFlagLogUnusable);
+        std::fprintf(out, "%-10s  %-11s  %7s  %5s  %6s  %s\n", AddressOf(s).c_str(), health,
+                     count((s.runFlags & kFlagPlistValid) != 0, s.plistCount).c_str(),
+                     count((s.runFlags & kFlagGlistValid) != 0, s.glistCount).c_str(), count(logRead, logged).c_str(),
+                     row.HealthChecked() ? row.report->healthError.c_str() : "");
     }
-    std::fputs("\n]}\n", out);
+    for (const Address& a : results.absent)
+        std::fprintf(out, "%-10s  %-11s  %7s  %5s  %6s  %s\n", AddressText(a.hostAdapter, a.targetId).c_str(),
+                     "absent", "-", "-", "-", "No drive at this address in the scan.");
 }
 
-void PrintSummary(std::FILE* out, const WorkDone& work) {
+void PrintSummary(std::FILE* out, const Results& results) {
+    if (results.command == Command::Health) {
+        PrintHealth(out, results);
+        return;
+    }
     // The reason column is as wide as its longest reason, so that every log
     // stays in one column.
-    int width = 50;
-    for (int s = 0; s < kSlotCount; ++s)
-        if (work.reported[static_cast<std::size_t>(s)])
-            width = std::max(width, static_cast<int>(ReasonOf(SlotAt(s), work).size()));
-    std::fprintf(out, "%-10s  %-10s  %-*s  %s\n", "Drive", "Verdict", width, "Reason", "Log");
-    for (int s = 0; s < kSlotCount; ++s) {
-        if (!work.reported[static_cast<std::size_t>(s)]) continue;
-        const DriveSlot& slot = SlotAt(s);
-        const std::string& log = work.logs[static_cast<std::size_t>(s)];
-        std::fprintf(out, "%-10s  %-10s  %-*s  %s\n", AddressOf(slot).c_str(), VerdictOf(slot), width,
-                     ReasonOf(slot, work).c_str(), log.empty() ? "-" : log.c_str());
+    constexpr char kAbsent[] = "No drive at this address in the scan.";
+    int width = results.absent.empty() ? 50 : std::max<int>(50, sizeof kAbsent - 1);
+    for (const DriveRow& row : results.drives)
+        width = std::max(width, static_cast<int>(ReasonOf(row, results).size()));
+    std::fprintf(out, "%-10s  %-11s  %-*s  %s\n", "Drive", "Verdict", width, "Reason", "Log");
+    for (const DriveRow& row : results.drives)
+        std::fprintf(out, "%-10s  %-11s  %-*s  %s\n", AddressOf(row.report->judged).c_str(),
+                     VerdictColumn(row, results).c_str(), width, ReasonOf(row, results).c_str(),
+                     LogColumn(row).c_str());
+    for (const Address& a : results.absent)
+        std::fprintf(out, "%-10s  %-11s  %-*s  %s\n", AddressText(a.hostAdapter, a.targetId).c_str(), "absent",
+                     width, kAbsent, "-");
+    if (results.interrupted) {
+        const auto judged = std::count_if(results.drives.begin(), results.drives.end(),
+                                          [](const DriveRow& r) { return r.Judged(); });
+        std::fprintf(out, "\nInterrupted by %s: %d of %d drives judged.\n",
+                     *results.interrupted == Interruption::Interrupt ? "SIGINT" : "SIGTERM",
+                     static_cast<int>(judged), static_cast<int>(results.drives.size()));
     }
 }
 
-bool WriteResultsJson(const std::string& path, const WorkDone& work) {
-    const std::string part = path + ".part";
-    std::FILE* out = std::fopen(part.c_str(), "wb");
-    if (out == nullptr) return false;
-    std::fprintf(out, "{\"command\": %s, \"%s\": %s, \"write\": %s, \"exitStatus\": %d, \"drives\": [",
-                 Json(work.command).c_str(), std::strcmp(work.command, "run") == 0 ? "mode" : "file",
-                 Json(work.mode).c_str(), work.writes ? "true" : "false", ExitStatusOf(work));
-    bool first = true;
-    for (int s = 0; s < kSlotCount; ++s) {
-        if (!work.reported[static_cast<std::size_t>(s)]) continue;
-        const DriveSlot& slot = SlotAt(s);
-        const std::string& log = work.logs[static_cast<std::size_t>(s)];
-        std::fprintf(out,
-                     "%s\n  %s, \"verdict\": %s, \"reason\": %s, \"errorKind\": %d, \"startTime\": %s, "
-                     "\"stopTime\": %s, \"blocksRead\": %llu, \"blocksWritten\": %llu, \"seeks\": %llu, "
-                     "\"readErrors\": %d, \"otherErrors\": %d, \"log\": %s}",
-                     first ? "" : ",", Head(slot, s).c_str(), Json(VerdictOf(slot)).c_str(),
-                     Json(ReasonOf(slot, work)).c_str(), slot.errorKind, Json(Text(slot.startTime)).c_str(),
-                     Json(Text(slot.stopTime)).c_str(), static_cast<unsigned long long>(slot.blocksRead),
-                     static_cast<unsigned long long>(slot.blocksWritten),
-                     static_cast<unsigned long long>(slot.seekCount), slot.readErrorCount, slot.otherErrorCount,
-                     log.empty() ? "null" : Json(log).c_str());
-        first = false;
+int ExitStatusOf(const Results& results) {
+    if (results.interrupted) return *results.interrupted == Interruption::Interrupt ? kInterrupted : kTerminated;
+    if (!results.error.empty()) return kNothingRun;
+    if (results.command == Command::Scan) return results.jsonUnwritten ? kResultsIncomplete : kAllPass;
+    bool fail = false, unjudged = !results.absent.empty(), incomplete = results.jsonUnwritten;
+    if (results.command == Command::Health) {
+        for (const DriveRow& row : results.drives) unjudged |= !row.HealthRead();
+        return incomplete ? kResultsIncomplete : unjudged ? kSomeNotJudged : kAllPass;
     }
-    std::fputs("\n]}\n", out);
-    const bool written = std::fclose(out) == 0;
-    return written && platform::ReplaceFile(part, path);
-}
-
-int ExitStatusOf(const WorkDone& work) {
-    bool fail = false, unjudged = false;
-    for (int s = 0; s < kSlotCount; ++s) {
-        if (!work.reported[static_cast<std::size_t>(s)]) continue;
-        const std::uint32_t flags = SlotAt(s).runFlags;
+    for (const DriveRow& row : results.drives) {
+        if (!row.Judged()) {
+            unjudged = true;
+            continue;
+        }
+        const std::uint32_t flags = row.report->judged.runFlags;
         fail |= (flags & kFlagFail) != 0;
         unjudged |= (flags & (kFlagFail | kFlagPass)) == 0;
+        incomplete |= row.report->logPath.empty();
     }
+    if (incomplete) return kResultsIncomplete;
     if (fail) return kSomeFail;
     return unjudged ? kSomeNotJudged : kAllPass;
 }

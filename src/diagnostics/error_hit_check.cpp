@@ -6,6 +6,7 @@
 
 #include "diagnostics/surface_errors.h"
 #include "diagnostics/surface_tests.h"
+#include "diagnostics/verdict.h"
 #include "discovery/drive_table.h"
 #include "transport/commands.h"
 #include "discovery/engine_observer.h"
@@ -141,6 +142,7 @@ int LogEntryCount(std::int32_t logLayout) {
 
 int ErrorHitCheck(std::uint8_t hostAdapter, std::uint8_t targetId) {
     DriveSlot& slot = CurrentDrive();
+    CurrentRunJournal().logRetested = true;
     const int entries = LogEntryCount(slot.logLayout);
 
     const TestMode mode = CurrentTestMode();

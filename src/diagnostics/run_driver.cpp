@@ -15,7 +15,6 @@
 #include "diagnostics/worker_end.h"
 #include "discovery/drive_table.h"
 #include "discovery/engine_observer.h"
-#include "platform/time_text.h"
 #include "reports/drive_log.h"
 #include "transport/commands.h"
 #include "transport/request_block.h"
@@ -222,7 +221,7 @@ SlotEnd RunSlot(int s, int begun) {
     PlaceBar(Bar::Total, share * begun);
 
     DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
-    SetText(slot.startTime, platform::LocalTimeText().c_str());
+    StampStartTime(slot);
     slot.runFlags |= kFlagIdentity;
 
     const auto ha = static_cast<std::uint8_t>(slot.hostAdapter & 0x0F);

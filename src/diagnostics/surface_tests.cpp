@@ -7,6 +7,7 @@
 
 #include "diagnostics/run_random.h"
 #include "diagnostics/surface_errors.h"
+#include "diagnostics/verdict.h"
 #include "discovery/drive_table.h"
 #include "transport/commands.h"
 #include "discovery/engine_observer.h"
@@ -74,6 +75,25 @@ void ShowStep(const Run& r, std::uint64_t steps, std::uint64_t p) {
 void CompleteProcedure(Run& r) {
     SetTotal(r, r.share / kFixed);
     r.start = BarPosition(Bar::Total);
+}
+
+// Runs one procedure and notes in the drive's journal what it sent and the
+// error records it added, for the drive's record.
+template <class Procedure>
+int Noted(Run& r, const char* name, Procedure procedure) {
+    const DriveSlot& s = r.slot;
+    ProcedureOutcome o{name};
+    const std::uint64_t read = s.blocksRead, written = s.blocksWritten, seeks = s.seekCount;
+    const int reads = BoundedCount(s.readErrorCount), others = BoundedCount(s.otherErrorCount);
+    const int result = procedure();
+    o.completed = result == 0;
+    o.blocksRead = s.blocksRead - read;
+    o.blocksWritten = s.blocksWritten - written;
+    o.seeks = s.seekCount - seeks;
+    o.readRecords = BoundedCount(s.readErrorCount) - reads;
+    o.otherRecords = BoundedCount(s.otherErrorCount) - others;
+    CurrentRunJournal().procedures.push_back(std::move(o));
+    return result;
 }
 
 std::uint32_t BlockBytes(const DriveSlot& slot) {
@@ -312,24 +332,24 @@ int RunSurfaceTests(std::uint8_t hostAdapter, std::uint8_t targetId) {
           TransferArea(SurfaceBufferBytes(slot.blockSize, extended && writes))};
 
     if (extended) {
-        if (StartStopCycles(r) != 0) return -1;
+        if (Noted(r, "START/STOP", [&] { return StartStopCycles(r); }) != 0) return -1;
         CompleteProcedure(r);
-        if (SequentialVerify(r) != 0) return -1;
+        if (Noted(r, "Sequential Verify", [&] { return SequentialVerify(r); }) != 0) return -1;
         CompleteProcedure(r);
     }
     const std::uint32_t randomIterations = writes ? 20000 : 40000;
-    if (RandomSeekRead(r, randomIterations) != 0) return -1;
+    if (Noted(r, "Random Seek Read", [&] { return RandomSeekRead(r, randomIterations); }) != 0) return -1;
     CompleteProcedure(r);
     if (writes) {
-        if (RandomSeekWrite(r, randomIterations) != 0) return -1;
+        if (Noted(r, "Random Seek Write", [&] { return RandomSeekWrite(r, randomIterations); }) != 0) return -1;
         CompleteProcedure(r);
     }
-    if (RandomSeek(r) != 0) return -1;
+    if (Noted(r, "Random Seek", [&] { return RandomSeek(r); }) != 0) return -1;
     CompleteProcedure(r);
     if (extended && writes) {
-        if (WriteHundredMegabytes(r, false) != 0) return -1;
+        if (Noted(r, "Write 100MB of outer side", [&] { return WriteHundredMegabytes(r, false); }) != 0) return -1;
         CompleteProcedure(r);
-        if (WriteHundredMegabytes(r, true) != 0) return -1;
+        if (Noted(r, "Write 100MB of inner side", [&] { return WriteHundredMegabytes(r, true); }) != 0) return -1;
         CompleteProcedure(r);
     }
     return 0;

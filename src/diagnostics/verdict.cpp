@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "discovery/drive_table.h"
 #include "discovery/engine_observer.h"
@@ -16,17 +17,42 @@ namespace {
 // currentSlot names no row when the slot display has left it at 7.
 bool OnARow() { return currentSlot >= 0 && currentSlot < kSlotCount; }
 
-void StampStopTime(DriveSlot& slot) {
-    const std::string now = platform::LocalTimeText();
-    std::memset(slot.stopTime, 0, sizeof slot.stopTime);
-    std::memcpy(slot.stopTime, now.data(), std::min(now.size(), sizeof slot.stopTime - 1));
+void StampTime(char (&field)[64], std::optional<std::time_t>& at) {
+    at = std::time(nullptr);
+    const std::string now = platform::LocalTimeText(*at);
+    std::memset(field, 0, sizeof field);
+    std::memcpy(field, now.data(), std::min(now.size(), sizeof field - 1));
 }
+
+void StampStopTime(DriveSlot& slot) { StampTime(slot.stopTime, CurrentRunJournal().stoppedAt); }
 
 void ShowJudge(const char* text, Tone tone) {
     if (OnARow()) Observer().Judge(currentSlot, text, tone, true);
 }
 
 }  // namespace
+
+RunJournal& CurrentRunJournal() {
+    thread_local RunJournal journal;
+    return journal;
+}
+
+void StampStartTime(DriveSlot& slot) {
+    CurrentRunJournal() = RunJournal{};
+    StampTime(slot.startTime, CurrentRunJournal().startedAt);
+}
+
+std::shared_ptr<DriveReport> NewReport(ReportKind kind) {
+    auto report = std::make_shared<DriveReport>();
+    report->kind = kind;
+    report->slot = currentSlot;
+    RunJournal journal = std::exchange(CurrentRunJournal(), RunJournal{});
+    report->startedAt = journal.startedAt;
+    report->stoppedAt = journal.stoppedAt;
+    report->procedures = std::move(journal.procedures);
+    report->logRetested = journal.logRetested;
+    return report;
+}
 
 int MarkPass() {
     DriveSlot& slot = CurrentDrive();
@@ -48,9 +74,11 @@ int MarkFailOrNo() {
 }
 
 int FinishSlot() {
-    std::string path;
-    if (WriteDriveLog(&path) != 0) return -1;
-    if (OnARow()) Observer().LogWritten(currentSlot, path);
+    const std::shared_ptr<DriveReport> report = NewReport(ReportKind::Run);
+    const int written = WriteDriveLog(*report);
+    if (OnARow()) Observer().DriveReported(report);
+    if (written != 0) return -1;
+    if (OnARow()) Observer().LogWritten(currentSlot, report->logPath);
     ShowStatus("");
     return 0;
 }

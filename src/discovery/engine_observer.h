@@ -7,10 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace tamro {
+
+struct DriveReport;
 
 // Both bars run from 0 to this.
 inline constexpr int kProgressMaximum = 1000;
@@ -50,6 +53,9 @@ public:
     virtual void Alarm(std::string_view text) = 0;
     // Every chosen drive is done.
     virtual void WorkFinished(Work work) = 0;
+    // A drive's record, once it is judged and its log written or refused:
+    // what a front end reports of the drive, instead of the live slot.
+    virtual void DriveReported(const std::shared_ptr<const DriveReport>&) {}
 };
 
 // Renders nothing: a base for a front end that wants only some of it.

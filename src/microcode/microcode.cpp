@@ -1,14 +1,17 @@
 #include "microcode/microcode.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "diagnostics/verdict.h"
 #include "diagnostics/worker_end.h"
 #include "discovery/drive_table.h"
-#include "platform/time_text.h"
+#include "platform/folders.h"
 #include "reports/drive_log.h"
+#include "reports/drive_report.h"
 #include "discovery/engine_observer.h"
 #include "transport/commands.h"
 
@@ -51,44 +54,50 @@ bool Download(std::uint8_t ha, std::uint8_t id, int driveShare) {
 }  // namespace
 
 bool LoadMicrocodeImage(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        Refuse("Microcode file cannot be opened; nothing loaded.");
+    platform::ReadFailure failure{};
+    const auto bytes = platform::ReadRegularFile(path, kMicrocodeCapacity, failure);
+    if (!bytes) {
+        switch (failure) {
+        case platform::ReadFailure::CannotRead: Refuse("Microcode file cannot be read; nothing loaded."); break;
+        // A FIFO or a device is not waited on: it is not a file to flash.
+        case platform::ReadFailure::NotRegular:
+            Refuse("Microcode file is not a regular file; nothing loaded.");
+            break;
+        case platform::ReadFailure::CannotOpen: Refuse("Microcode file cannot be opened; nothing loaded."); break;
+        }
         return false;
     }
-    const std::size_t read = std::fread(microcodeImage, 1, kMicrocodeCapacity, file);
     // A cut image could leave a drive without working firmware.
-    const bool tooLarge = read == kMicrocodeCapacity && std::fgetc(file) != EOF;
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        Refuse("Microcode file cannot be read; nothing loaded.");
-        return false;
-    }
-    if (tooLarge) {
+    if (bytes->size() > kMicrocodeCapacity) {
         Refuse("Microcode file is larger than 512 KB; nothing loaded.");
         return false;
     }
-    if (read == 0) {
+    if (bytes->empty()) {
         Refuse("Microcode file is empty; nothing loaded.");
         return false;
     }
-    microcodeLength = static_cast<std::int32_t>(read);
+    std::copy(bytes->begin(), bytes->end(), microcodeImage);
+    microcodeLength = static_cast<std::int32_t>(bytes->size());
     return true;
 }
 
 int WriteMicrocodeLog() {
     Status("** Now saving test result of the drive. **");
-    const DriveSlot& s = CurrentDrive();
+    const std::shared_ptr<DriveReport> report = NewReport(ReportKind::Microcode);
+    report->judged = CurrentDrive();
+    report->microcodeFile = Choices().MicrocodeFileName();
+    const bool onARow = currentSlot >= 0 && currentSlot < kSlotCount;
+    const DriveSlot& s = report->judged;
     logparts::LogFile log(LogFileName(s.serialNumber));
     std::FILE* f = log.get();
     if (f == nullptr) {
-        logparts::ShowOpenFailure(log.Name());
+        report->logError = logparts::ShowOpenFailure(log.Name());
+        if (onARow) Observer().DriveReported(report);
         return -1;
     }
     logparts::WriteHeader(f, s);
     if (const char* series = SeriesLine(s.logLayout)) std::fputs(series, f);
-    std::fprintf(f, "\r\n MicroCode : %s\r\n", Choices().MicrocodeFileName().c_str());
+    std::fprintf(f, "\r\n MicroCode : %s\r\n", report->microcodeFile.c_str());
     if (s.runFlags & kFlagFail) {
         std::fputs("\r\n", f);
         if (s.errorKind == kTransportError || s.errorKind == kCheckCondition)
@@ -99,9 +108,10 @@ int WriteMicrocodeLog() {
     }
     if (s.runFlags & kFlagPass) logparts::WritePassBanner(f);
     logparts::WriteStopTime(f, s);
-    std::string path;
-    if (!log.Commit(&path)) return -1;
-    if (currentSlot >= 0 && currentSlot < kSlotCount) Observer().LogWritten(currentSlot, path);
+    const bool committed = log.Commit(&report->logPath, &report->logError);
+    if (onARow) Observer().DriveReported(report);
+    if (!committed) return -1;
+    if (onARow) Observer().LogWritten(currentSlot, report->logPath);
     Status("");
     return 0;
 }
@@ -127,8 +137,7 @@ MicroCodethread::Outcome MicroCodethread::Execute() try {
         ++begun;
 
         DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
-        const std::string now = platform::LocalTimeText();
-        std::snprintf(slot.startTime, sizeof slot.startTime, "%s", now.c_str());
+        StampStartTime(slot);
         slot.runFlags |= kFlagIdentity;
 
         NameAfterAddressIfUnnamed(slot);

@@ -1,6 +1,6 @@
 #include "platform/console.h"
 
-#include <atomic>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -17,20 +17,26 @@ namespace tamro::platform {
 
 namespace {
 
-std::function<void()>& Stop() {
-    static auto* stop = new std::function<void()>;  // the handler may outlive static destruction
+std::function<void(InterruptKind)>& Stop() {
+    static auto* stop = new std::function<void(InterruptKind)>;  // the handler may outlive static destruction
     return *stop;
 }
 
-std::atomic<bool> taken{false};
+std::mutex& StopMutex() {
+    static auto* m = new std::mutex;
+    return *m;
+}
 
-void RunStopOnce() {
-    if (!taken.exchange(true)) Stop()();
+// One at a time, so that a second interrupt's words follow the first's.
+void RunStop(InterruptKind kind) {
+    std::lock_guard lock(StopMutex());
+    Stop()(kind);
 }
 
 #ifdef _WIN32
-BOOL WINAPI ConsoleHandler(DWORD) {
-    RunStopOnce();  // Windows calls this on a thread of its own
+BOOL WINAPI ConsoleHandler(DWORD event) {
+    // Windows calls this on a thread of its own.
+    RunStop(event == CTRL_C_EVENT ? InterruptKind::Interrupt : InterruptKind::Terminate);
     return TRUE;
 }
 #endif
@@ -41,7 +47,11 @@ BOOL WINAPI ConsoleHandler(DWORD) {
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
-void OnInterrupt(std::function<void()> stop) {
+const char* DriveAccessHint() {
+    return "is the SCSI adapter's driver installed, and is the program run as an administrator?";
+}
+
+void OnInterrupt(std::function<void(InterruptKind)> stop) {
     Stop() = std::move(stop);
     SetConsoleCtrlHandler(ConsoleHandler, TRUE);
 }
@@ -50,7 +60,12 @@ void OnInterrupt(std::function<void()> stop) {
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
-void OnInterrupt(std::function<void()> stop) {
+const char* DriveAccessHint() {
+    return "is the sg module loaded (modprobe sg), and may this user open /dev/sg* "
+           "(a member of the group disk, after logging in again)?";
+}
+
+void OnInterrupt(std::function<void(InterruptKind)> stop) {
     Stop() = std::move(stop);
     sigset_t signals;
     sigemptyset(&signals);
@@ -60,10 +75,11 @@ void OnInterrupt(std::function<void()> stop) {
     // below takes them.
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::thread([signals] {
-        int taken = 0;
-        while (sigwait(&signals, &taken) != 0) {
+        for (;;) {
+            int taken = 0;
+            if (sigwait(&signals, &taken) != 0) continue;
+            RunStop(taken == SIGINT ? InterruptKind::Interrupt : InterruptKind::Terminate);
         }
-        RunStopOnce();
     }).detach();
 }
 

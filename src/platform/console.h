@@ -9,9 +9,16 @@ namespace tamro::platform {
 
 bool IsTerminal(std::FILE* stream);
 
-// From this call on, an interrupt runs `stop` once, on a thread of its own;
-// `stop` decides when the program ends. Call it before any other thread
-// starts, so that no other thread takes the signal.
-void OnInterrupt(std::function<void()> stop);
+// Ctrl-C (SIGINT, or the console's Ctrl-C), or a request to end (SIGTERM,
+// Ctrl-Break, the console closing).
+enum class InterruptKind { Interrupt, Terminate };
+
+// From this call on, every interrupt runs `stop` on a thread of its own, one
+// at a time, with its kind; `stop` decides when the program ends. Call it
+// before any other thread starts, so that no other thread takes the signal.
+void OnInterrupt(std::function<void(InterruptKind)> stop);
+
+// What to look at when the library reaches no drive at all.
+const char* DriveAccessHint();
 
 }  // namespace tamro::platform

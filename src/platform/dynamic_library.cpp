@@ -5,6 +5,7 @@
 #else
 #include <dlfcn.h>
 #include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 #endif
 
@@ -23,6 +24,13 @@ void* FindEntryPoint(ModuleHandle module, const char* name) {
 
 void ReleaseModule(ModuleHandle module) {
     if (module != nullptr) FreeLibrary(static_cast<HMODULE>(module));
+}
+
+std::string ModulePath(ModuleHandle module, const char*) {
+    if (module == nullptr) return {};
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(static_cast<HMODULE>(module), path, MAX_PATH);
+    return n == 0 || n >= MAX_PATH ? std::string() : std::string(path, n);
 }
 
 std::string ExecutableFolder() {
@@ -52,6 +60,16 @@ void* FindEntryPoint(ModuleHandle module, const char* name) {
 
 void ReleaseModule(ModuleHandle module) {
     if (module != nullptr) dlclose(module);
+}
+
+// The file that holds one of its entry points: dlopen's handle alone does not
+// say which file the search found.
+std::string ModulePath(ModuleHandle module, const char* entryPoint) {
+    void* symbol = module != nullptr ? dlsym(module, entryPoint) : nullptr;
+    Dl_info info{};
+    if (symbol == nullptr || dladdr(symbol, &info) == 0 || info.dli_fname == nullptr) return {};
+    char full[PATH_MAX];
+    return realpath(info.dli_fname, full) != nullptr ? std::string(full) : std::string(info.dli_fname);
 }
 
 std::string ExecutableFolder() {

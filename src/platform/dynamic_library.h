@@ -17,6 +17,9 @@ void* FindEntryPoint(ModuleHandle module, const char* name);
 
 void ReleaseModule(ModuleHandle module);
 
+// The file a loaded module came from, or empty when it cannot be told.
+std::string ModulePath(ModuleHandle module, const char* entryPoint);
+
 // The folder holding the running executable (without a trailing separator),
 // or empty when it cannot be told.
 std::string ExecutableFolder();

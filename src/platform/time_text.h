@@ -16,4 +16,7 @@ std::string LocalTimeText(std::time_t when);
 std::tm LocalCalendarTime();
 std::string LocalTimeText();  // now
 
+// ISO 8601 local time with the zone's offset: "2026-12-08T02:57:05+01:00".
+std::string IsoTimeText(std::time_t when);
+
 }  // namespace tamro::platform

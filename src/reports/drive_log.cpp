@@ -11,6 +11,7 @@
 #include "discovery/drive_table.h"
 #include "discovery/engine_observer.h"
 #include "platform/folders.h"
+#include "reports/drive_report.h"
 #include "reports/smart_data_page.h"
 #include "transport/commands.h"
 
@@ -30,11 +31,6 @@ void PutHex(std::FILE* f, const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) std::fprintf(f, "%02X", bytes[i]);
 }
 
-unsigned long LittleEndian32(const std::uint8_t* p) {
-    return static_cast<unsigned long>(p[0]) | static_cast<unsigned long>(p[1]) << 8 |
-           static_cast<unsigned long>(p[2]) << 16 | static_cast<unsigned long>(p[3]) << 24;
-}
-
 // ---- Identity -----------------------------------------------------------
 
 void WriteIdentity(std::FILE* f, const DriveSlot& s) {
@@ -47,46 +43,40 @@ void WriteIdentity(std::FILE* f, const DriveSlot& s) {
         return;
     }
     // Vendor identification and the first 15 characters of the product.
-    const std::uint8_t* model = s.inquiryData + 8;
-    std::size_t modelLength = 0;
-    while (modelLength < 23 && model[modelLength] != 0) ++modelLength;
     Put(f, "Model Number        : ");
-    std::fwrite(model, 1, modelLength, f);
+    Put(f, ModelText(s));
     std::fprintf(f, " %d Bytes/Sct.\r\n", s.blockSize);
     std::fprintf(f, "Serial Number       : %.*s\r\n", static_cast<int>(Field(s.serialNumber).size()),
                  s.serialNumber);
     Put(f, "F/W Revision        : ");
-    std::fwrite(s.inquiryData + (s.vendorClass == kVendorHp ? 28 : 32), 1, 4, f);
+    Put(f, FirmwareRevision(s));
     Put(f, "\r\n");
 }
 
 // ---- The drive's own error log ------------------------------------------
 
-bool EntryInUse(const DriveSlot& s, int e) { return s.smartLogEntries[e][8] != 0; }
-bool Reproduced(const DriveSlot& s, int e) { return s.retest[e].sense[0] != 0; }
-
 void WriteLogEntry(std::FILE* f, const DriveSlot& s, int e, int number) {
     const std::uint8_t* entry = s.smartLogEntries[e];
     const RetestResult& r = s.retest[e];
-    const bool reproduced = r.sense[0] != 0;
+    const RetestOutcome outcome = RetestOf(s, e);
+    const bool reproduced = outcome == RetestOutcome::Reproduced;
     // The stamps are unsigned counts of seconds.
-    std::fprintf(f, "  SNS%d  <<%08lu[s]  %08lu[s]>>\r\n    ", number, LittleEndian32(entry),
-                 LittleEndian32(entry + 4));
+    std::fprintf(f, "  SNS%d  <<%08lu[s]  %08lu[s]>>\r\n    ", number,
+                 static_cast<unsigned long>(LogEntryStamp(s, e, 0)), static_cast<unsigned long>(LogEntryStamp(s, e, 1)));
     PutHex(f, entry + 8, 16);
     Put(f, "     ");
     if (reproduced) PutHex(f, r.sense, 16);
     Put(f, "\r\n    ");
     PutHex(f, entry + 24, 16);
     Put(f, "  -> ");
-    if (reproduced) {
-        PutHex(f, r.sense + 16, 16);
-    } else if (r.flag == 0xFF && (r.status == 0xFF || r.status == 0xFE)) {
-        Put(f, "It is not able to determine LBA of this error.");
-    } else if (r.flag == 0xFF) {
+    switch (outcome) {
+    case RetestOutcome::Reproduced: PutHex(f, r.sense + 16, 16); break;
+    case RetestOutcome::LbaUnknown: Put(f, "It is not able to determine LBA of this error."); break;
+    case RetestOutcome::Failed:
         Put(f, "    ");
         Put(f, Field(r.message));
-    } else {
-        Put(f, "This error did not duplicate.");
+        break;
+    case RetestOutcome::NotReproduced: Put(f, "This error did not duplicate."); break;
     }
     Put(f, "\r\n    ");
     PutHex(f, entry + 40, 16);
@@ -102,7 +92,7 @@ void WriteReproducedErrors(std::FILE* f, const DriveSlot& s) {
     Put(f, kDuplicationTitle);
     int shown = 0;
     for (int e = 0; e < kLogEntryCapacity; ++e)
-        if (EntryInUse(s, e) && Reproduced(s, e)) WriteLogEntry(f, s, e, ++shown);
+        if (LogEntryInUse(s, e) && RetestOf(s, e) == RetestOutcome::Reproduced) WriteLogEntry(f, s, e, ++shown);
     if (shown == 0) Put(f, kNoLogErrors);
 }
 
@@ -110,7 +100,7 @@ void WriteReproducedErrors(std::FILE* f, const DriveSlot& s) {
 void WriteLatestLogEntry(std::FILE* f, const DriveSlot& s) {
     Put(f, kDuplicationTitle);
     for (int e = kLogEntryCapacity - 1; e >= 0; --e) {
-        if (EntryInUse(s, e)) {
+        if (LogEntryInUse(s, e)) {
             WriteLogEntry(f, s, e, e + 1);
             return;
         }
@@ -120,27 +110,8 @@ void WriteLatestLogEntry(std::FILE* f, const DriveSlot& s) {
 
 // ---- Surface test records -------------------------------------------------
 
-// A count from the slot never walks past its list.
-int Bounded(std::int32_t count) { return count < 0 ? 0 : count > kErrorListCapacity ? kErrorListCapacity : count; }
-
-struct ErrorCounts {
-    int errors = 0;
-    int recovered = 0;
-};
-
-ErrorCounts CountErrors(const ErrorRecord* list, std::int32_t count) {
-    ErrorCounts c;
-    for (int i = 0; i < Bounded(count); ++i) {
-        if ((list[i].senseData[2] & 0x0F) == 1)
-            ++c.recovered;
-        else
-            ++c.errors;
-    }
-    return c;
-}
-
 void WriteRecordPairs(std::FILE* f, const ErrorRecord* list, std::int32_t count) {
-    const int n = Bounded(count);
+    const int n = BoundedCount(count);
     for (int k = 0; k < n; k += 2) {
         const ErrorRecord& a = list[k];
         const ErrorRecord* b =
@@ -182,11 +153,11 @@ void WriteRunningTest(std::FILE* f, const DriveSlot& s) {
     if (s.blocksRead != 0) std::fprintf(f, "Total Read Bit Num. : %.3E. \r\n", ReadBits(s));
     WriteWriteAndSeekTotals(f, s);
     Put(f, "\r\n");
-    const ErrorCounts reads = CountErrors(s.readErrors, s.readErrorCount);
+    const ErrorTally reads = TallyErrors(s.readErrors, s.readErrorCount);
     std::fprintf(f, "Read Error Num.     : %d. \r\n", reads.errors);
     std::fprintf(f, "Recovered Read Error: %d. \r\n", reads.recovered);
     WriteRecordPairs(f, s.readErrors, s.readErrorCount);
-    const ErrorCounts others = CountErrors(s.otherErrors, s.otherErrorCount);
+    const ErrorTally others = TallyErrors(s.otherErrors, s.otherErrorCount);
     std::fprintf(f, "Other Error Num.    : %d. \r\n", others.errors);
     std::fprintf(f, "Recovered OtherError: %d. \r\n", others.recovered);
     WriteRecordPairs(f, s.otherErrors, s.otherErrorCount);
@@ -261,8 +232,8 @@ void WritePass(std::FILE* f, const DriveSlot& s) {
     if (s.errorKind != kLogNotSupported) WriteLatestLogEntry(f, s);
     if (s.blocksRead != 0) std::fprintf(f, "\r\nTotal Read Bit Num. : %.3E. \r\n", ReadBits(s));
     WriteWriteAndSeekTotals(f, s);
-    const ErrorCounts reads = CountErrors(s.readErrors, s.readErrorCount);
-    const ErrorCounts others = CountErrors(s.otherErrors, s.otherErrorCount);
+    const ErrorTally reads = TallyErrors(s.readErrors, s.readErrorCount);
+    const ErrorTally others = TallyErrors(s.otherErrors, s.otherErrorCount);
     Put(f, "\r\n");
     std::fprintf(f, "Read Error Num.     : %d. \r\n", reads.errors);
     std::fprintf(f, "Recovered Read Error: %d. \r\n", reads.recovered);
@@ -286,10 +257,11 @@ void WriteTime(std::FILE* f, const char* label, std::string_view time) {
 
 }  // namespace
 
-void logparts::ShowOpenFailure(const std::string& fileName) {
+std::string logparts::ShowOpenFailure(const std::string& fileName) {
     char text[128];
     std::snprintf(text, sizeof text, "Cannot open file %s\r\n", fileName.c_str());
     ShowAlarm(text);
+    return "Cannot open file " + fileName;
 }
 
 void logparts::ShowAlarm(const char* text) { Observer().Alarm(text); }
@@ -334,11 +306,12 @@ logparts::LogFile::~LogFile() {
     unfinished().parts.erase(part_);
 }
 
-bool logparts::LogFile::Commit(std::string* path) {
+bool logparts::LogFile::Commit(std::string* path, std::string* failure) {
     const bool written = std::fclose(std::exchange(file_, nullptr)) == 0;
     if (!written || !platform::ReplaceFile(part_, name_)) {
         platform::RemoveFile(part_);
-        ShowOpenFailure(name_);
+        const std::string why = ShowOpenFailure(name_);
+        if (failure != nullptr) *failure = why;
         return false;
     }
     if (path != nullptr) *path = platform::InCurrentFolder(name_);
@@ -393,19 +366,28 @@ std::string LogFileName(std::string_view serial) {
 }
 
 int WriteDriveLog(std::string* path) {
+    DriveReport report;
+    const int written = WriteDriveLog(report);
+    if (path != nullptr) *path = report.logPath;
+    return written;
+}
+
+int WriteDriveLog(DriveReport& report) {
     ShowStatus("** Now saving test result of the drive. **");
 
     // The log tells the verdict's story: the SMART page's own commands may
     // fail and overwrite the slot's error state before the verdict section
     // is written, so everything is written from the state as judged.
-    const auto judged = std::make_unique<const DriveSlot>(CurrentDrive());
-    const DriveSlot& s = *judged;
+    report.judged = CurrentDrive();
+    const DriveSlot& s = report.judged;
     logparts::LogFile log(LogFileName(s.serialNumber));
     std::FILE* f = log.get();
     if (f == nullptr) {
-        logparts::ShowOpenFailure(log.Name());
+        report.logError = logparts::ShowOpenFailure(log.Name());
         return -1;
     }
+    const auto ha = static_cast<std::uint8_t>(s.hostAdapter & 0x0F);
+    const auto id = static_cast<std::uint8_t>(s.targetId & 0x0F);
 
     const std::uint32_t flags = s.runFlags;
     logparts::WriteHeader(f, s);
@@ -418,18 +400,20 @@ int WriteDriveLog(std::string* path) {
     else if (flags & kFlagExtended)
         Put(f, "\r\n*** This drive was diagnosed with Extended test mode ***\r\n");
     if (flags & kFlagTestsFailed) WriteReproducedErrors(f, s);
-    if (flags & kFlagLogUnusable)
+    if (flags & kFlagLogUnusable) {
         Put(f, "\r\n<<< SMART LOG was not supported in SA area >>>\r\n");
-    else
-        WriteSmartDataPage(static_cast<std::uint8_t>(s.hostAdapter & 0x0F),
-                           static_cast<std::uint8_t>(s.targetId & 0x0F), f);
+    } else {
+        report.smartPage = ReadSmartDataPage(ha, id, s.logLayout);
+        if (report.smartPage) PrintSmartDataPage(f, *report.smartPage);
+    }
     if (flags & kFlagFail) WriteFail(f, s);
     if (flags & kFlagPass) WritePass(f, s);
     if (flags & kFlagNoJudge) WriteNoJudge(f, s);
-    if (FactoryResetOwed(static_cast<std::uint8_t>(s.hostAdapter & 0x0F), static_cast<std::uint8_t>(s.targetId & 0x0F)))
+    report.factoryModeLeftOn = FactoryResetOwed(ha, id);
+    if (report.factoryModeLeftOn)
         Put(f, "\r\n<<< Factory mode is still on: Factory ReSet(10) could not be sent. >>>\r\n");
     logparts::WriteStopTime(f, s);
-    return log.Commit(path) ? 0 : -1;
+    return log.Commit(&report.logPath, &report.logError) ? 0 : -1;
 }
 
 namespace logparts {

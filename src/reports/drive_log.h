@@ -11,6 +11,7 @@
 namespace tamro {
 
 struct DriveSlot;
+struct DriveReport;
 
 // The log file's name for a serial number, ".log" included. The serial comes
 // from the drive, so anything that could leave the current folder or that a
@@ -33,6 +34,9 @@ std::string VerdictReason(const DriveSlot& s);
 // gives its full path. 0 when written; -1 when the file could not be
 // created, with the alarm then showing "Cannot open file <name>".
 int WriteDriveLog(std::string* path = nullptr);
+// The same, filling `report` with the slot as judged, the SMART data page as
+// read for the log, and the log's path or why it could not be written.
+int WriteDriveLog(DriveReport& report);
 
 // Removes what logs still in writing have written so far: for a stop that
 // ends their writers, which then never finish them.
@@ -64,16 +68,17 @@ public:
     std::FILE* get() const { return file_; }
     const std::string& Name() const { return name_; }
     // Closes it and puts it in place, giving its full path; false, with the
-    // alarm as for a log that cannot be created, when that failed.
-    bool Commit(std::string* path);
+    // alarm as for a log that cannot be created and its words in `failure`,
+    // when that failed.
+    bool Commit(std::string* path, std::string* failure = nullptr);
 
 private:
     std::string name_;
     std::string part_;
     std::FILE* file_ = nullptr;
 };
-// The error panel for a log that could not be created.
-void ShowOpenFailure(const std::string& fileName);
+// The error panel for a log that could not be created; gives its words.
+std::string ShowOpenFailure(const std::string& fileName);
 }  // namespace logparts
 
 }  // namespace tamro

@@ -33,75 +33,108 @@ constexpr PagePositions kLayoutA{30, 40, 44, 48, 210, 214, 218, false, 228, 236,
 constexpr PagePositions kLayoutB{30, 40, 44, 48, 210, 214, 218, true, 380, 388, 8};
 constexpr PagePositions kLayoutC{60, 70, 74, 78, 240, 244, 248, true, 410, 418, 14};
 
-unsigned long U32(const std::vector<std::uint8_t>& d, std::size_t at) {
-    return static_cast<unsigned long>(d[at]) << 24 | static_cast<unsigned long>(d[at + 1]) << 16 |
-           static_cast<unsigned long>(d[at + 2]) << 8 | d[at + 3];
+std::uint32_t U32(const std::vector<std::uint8_t>& d, std::size_t at) {
+    return static_cast<std::uint32_t>(d[at]) << 24 | static_cast<std::uint32_t>(d[at + 1]) << 16 |
+           static_cast<std::uint32_t>(d[at + 2]) << 8 | d[at + 3];
 }
 
-unsigned U16(const std::vector<std::uint8_t>& d, std::size_t at) {
-    return static_cast<unsigned>(d[at]) << 8 | d[at + 1];
+std::uint16_t U16(const std::vector<std::uint8_t>& d, std::size_t at) {
+    return static_cast<std::uint16_t>(d[at] << 8 | d[at + 1]);
 }
 
-int WritePage(std::uint8_t ha, std::uint8_t id, std::FILE* log, const PagePositions& p) {
+const PagePositions* PositionsOf(int layout) {
+    switch (layout) {
+    case 1:
+    case 2: return &kLayoutA;
+    case 3: return &kLayoutB;
+    case 4: return &kLayoutC;
+    default: return nullptr;
+    }
+}
+
+SmartPageValues ReadPage(std::uint8_t ha, std::uint8_t id, int layout, const PagePositions& p) {
     std::vector<std::uint8_t> data(kLogDataLength, 0);
     std::array<std::uint8_t, kHeadParameterLength> hsp{};
+    SmartPageValues v;
+    v.layout = layout;
     FactorySet10(ha, id, 1);
     // A failed transfer may still have filled part of the buffer; the page
     // then shows zeros rather than a half-read log.
-    if (GetLog10(ha, id, data.data()) != 0) std::fill(data.begin(), data.end(), 0);
-    const bool headsKnown = GetHsp10(ha, id, hsp.data()) == 0;
+    v.logRead = GetLog10(ha, id, data.data()) == 0;
+    if (!v.logRead) std::fill(data.begin(), data.end(), 0);
+    v.headsRead = GetHsp10(ha, id, hsp.data()) == 0;
     FactorySet10(ha, id, 0);
 
     // The per-head areas end where the next block begins: a larger count
     // from the drive must not make the page print that block as heads.
-    const int heads = headsKnown ? std::min(hsp[p.headCountByte] + 1, kSmartHeadCapacity) : 0;
+    const int heads = v.headsRead ? std::min(hsp[p.headCountByte] + 1, kSmartHeadCapacity) : 0;
+    v.powerOnMinutes = U32(data, p.powerOn);
+    v.readSamples = U32(data, p.samples);
+    v.sectorsRead = U32(data, p.sectors);
+    v.seekSamples = U32(data, p.seekSamples);
+    v.seekOperations = U32(data, p.seekOperations);
+    for (int h = 0; h < heads; ++h) {
+        const std::size_t at = 8 * static_cast<std::size_t>(h);
+        v.readErrorsPerHead.push_back(U16(data, p.readErrors + at));
+        if (p.seekErrorsPerHead) v.seekErrorsPerHead.push_back(U16(data, p.seekErrors + at));
+    }
+    if (!p.seekErrorsPerHead) v.seekErrors = U16(data, p.seekErrors);
+    v.remainingAlternates = U16(data, p.alternates);
+    v.spinUpSeconds = data[p.spinUp];
+    return v;
+}
 
+}  // namespace
+
+std::optional<SmartPageValues> ReadSmartDataPage(std::uint8_t ha, std::uint8_t id, int layout) {
+    const PagePositions* p = PositionsOf(layout);
+    if (p == nullptr) return std::nullopt;
+    return ReadPage(ha, id, layout, *p);
+}
+
+void PrintSmartDataPage(std::FILE* log, const SmartPageValues& v) {
+    const auto u32 = [](std::uint32_t x) { return static_cast<unsigned long>(x); };
     std::fputs("\r\n              <<< SMART DATA PAGE >>>\r\n", log);
     std::fputs(" 1. Power on time\r\n", log);
-    std::fprintf(log, "  The accumulated Power-on time (min.)            : %08lX\r\n", U32(data, p.powerOn));
+    std::fprintf(log, "  The accumulated Power-on time (min.)            : %08lX\r\n", u32(v.powerOnMinutes));
     std::fputs(" 2. Read error rate\r\n", log);
-    std::fprintf(log, "  Number of samples by each Read sector Head      : %08lX\r\n", U32(data, p.samples));
-    std::fprintf(log, "  Number of Read sectors by each Head             : %08lX\r\n", U32(data, p.sectors));
-    for (int h = 0; h < heads; ++h)
-        std::fprintf(log, "   HD = %02d  Current number of Read errors           : %04X\r\n", h,
-                     U16(data, p.readErrors + 8 * static_cast<std::size_t>(h)));
+    std::fprintf(log, "  Number of samples by each Read sector Head      : %08lX\r\n", u32(v.readSamples));
+    std::fprintf(log, "  Number of Read sectors by each Head             : %08lX\r\n", u32(v.sectorsRead));
+    for (std::size_t h = 0; h < v.readErrorsPerHead.size(); ++h)
+        std::fprintf(log, "   HD = %02d  Current number of Read errors           : %04X\r\n", static_cast<int>(h),
+                     static_cast<unsigned>(v.readErrorsPerHead[h]));
     std::fputs(" 3. Seek error rate\r\n", log);
-    std::fprintf(log, "  Number of samples                               : %08lX\r\n", U32(data, p.seekSamples));
-    if (!p.seekErrorsPerHead) {
-        std::fprintf(log, "  Number of seek operation                        : %08lX\r\n",
-                     U32(data, p.seekOperations));
-        std::fprintf(log, "  Current number of seek errors                   : %08lX\r\n",
-                     static_cast<unsigned long>(U16(data, p.seekErrors)));
+    std::fprintf(log, "  Number of samples                               : %08lX\r\n", u32(v.seekSamples));
+    if (v.seekErrors) {
+        std::fprintf(log, "  Number of seek operation                        : %08lX\r\n", u32(v.seekOperations));
+        std::fprintf(log, "  Current number of seek errors                   : %08lX\r\n", u32(*v.seekErrors));
     } else {
-        std::fprintf(log, "  Number of seek operation by each Head           : %08lX\r\n",
-                     U32(data, p.seekOperations));
-        for (int h = 0; h < heads; ++h)
-            std::fprintf(log, "   HD = %02d  Current number of Seek errors           : %04X\r\n", h,
-                         U16(data, p.seekErrors + 8 * static_cast<std::size_t>(h)));
+        std::fprintf(log, "  Number of seek operation by each Head           : %08lX\r\n", u32(v.seekOperations));
+        for (std::size_t h = 0; h < v.seekErrorsPerHead.size(); ++h)
+            std::fprintf(log, "   HD = %02d  Current number of Seek errors           : %04X\r\n",
+                         static_cast<int>(h), static_cast<unsigned>(v.seekErrorsPerHead[h]));
     }
     std::fputs(" 4. Number of remaining alternate sectors\r\n", log);
-    std::fprintf(log, "  Number of remaining alternate sectors           : %08lX\r\n",
-                 static_cast<unsigned long>(U16(data, p.alternates)));
+    std::fprintf(log, "  Number of remaining alternate sectors           : %08lX\r\n", u32(v.remainingAlternates));
     std::fputs(" 5. Spin-up time\r\n", log);
-    std::fprintf(log, "  Current Spin-up time (sec.)                     : %08lX\r\n",
-                 static_cast<unsigned long>(data[p.spinUp]));
+    std::fprintf(log, "  Current Spin-up time (sec.)                     : %08lX\r\n", u32(v.spinUpSeconds));
+}
+
+namespace {
+
+int WriteLayout(std::uint8_t ha, std::uint8_t id, std::FILE* log, int layout) {
+    if (const auto page = ReadSmartDataPage(ha, id, layout)) PrintSmartDataPage(log, *page);
     return 0;
 }
 
 }  // namespace
 
-int LayoutA(std::uint8_t ha, std::uint8_t id, std::FILE* log) { return WritePage(ha, id, log, kLayoutA); }
-int LayoutB(std::uint8_t ha, std::uint8_t id, std::FILE* log) { return WritePage(ha, id, log, kLayoutB); }
-int LayoutC(std::uint8_t ha, std::uint8_t id, std::FILE* log) { return WritePage(ha, id, log, kLayoutC); }
+int LayoutA(std::uint8_t ha, std::uint8_t id, std::FILE* log) { return WriteLayout(ha, id, log, 1); }
+int LayoutB(std::uint8_t ha, std::uint8_t id, std::FILE* log) { return WriteLayout(ha, id, log, 3); }
+int LayoutC(std::uint8_t ha, std::uint8_t id, std::FILE* log) { return WriteLayout(ha, id, log, 4); }
 
 int WriteSmartDataPage(std::uint8_t ha, std::uint8_t id, std::FILE* log) {
-    switch (CurrentDrive().logLayout) {
-    case 1:
-    case 2: return LayoutA(ha, id, log);
-    case 3: return LayoutB(ha, id, log);
-    case 4: return LayoutC(ha, id, log);
-    default: return 0;
-    }
+    return WriteLayout(ha, id, log, CurrentDrive().logLayout);
 }
 
 }  // namespace tamro

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
+
+#include "reports/drive_report.h"
 
 namespace tamro {
 
@@ -18,6 +21,12 @@ constexpr int kSmartHeadCapacity = 20;
 int LayoutA(std::uint8_t ha, std::uint8_t id, std::FILE* log);  // logLayout 1 and 2
 int LayoutB(std::uint8_t ha, std::uint8_t id, std::FILE* log);  // logLayout 3
 int LayoutC(std::uint8_t ha, std::uint8_t id, std::FILE* log);  // logLayout 4
+
+// The page's values for a drive of log layout 1 to 4, read with the commands
+// above; nothing is sent for any other layout.
+std::optional<SmartPageValues> ReadSmartDataPage(std::uint8_t ha, std::uint8_t id, int layout);
+// The page as the log shows it.
+void PrintSmartDataPage(std::FILE* log, const SmartPageValues& page);
 
 // Picks the variant by the current slot's logLayout; any other value writes
 // nothing and sends nothing. Always 0.

@@ -153,6 +153,8 @@ void ReleaseAspiBinding() {
 }
 }  // namespace testing
 
+std::string AspiLibraryPath() { return platform::ModulePath(Aspi().library, "SendASPI32Command"); }
+
 const char* BindAspi() {
     AspiBinding& aspi = Aspi();
     platform::ModuleHandle library = platform::LoadModule(moduleName);

@@ -82,6 +82,9 @@ inline constexpr const char kHaInquiryError[] = "                   Can't get HA
 // message of the step that failed.
 const char* BindAspi();
 
+// The file of the library bound, empty before it is bound.
+std::string AspiLibraryPath();
+
 // Host adapter count (0-255), or -1 when the library does not report SS_COMP
 // or the completion event cannot be created.
 int AspiInit();

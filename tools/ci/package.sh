@@ -10,7 +10,7 @@ root=$PWD
 build=${1:-build-ci}
 
 source tools/apt.sh
-apt_install_missing dpkg-dev file lintian appstream desktop-file-utils python3
+apt_install_missing dpkg-dev file lintian appstream desktop-file-utils python3 python3-jsonschema prometheus systemd
 
 cmake -S . -B "$build"
 echo "started, did not finish" >"$build/package-check.txt"
@@ -112,9 +112,11 @@ for (address, rest), d in zip(rows[1:], drives):
     assert address == d["address"] and rest.startswith(d["verdict"] + " "), (address, rest, d)
 for d in drives:
     if d["verdict"] in ("PASS", "FAIL"):
-        assert d["log"] == os.path.join(folder, d["serial"] + ".log") and os.path.isfile(d["log"]), d
+        assert d["log"] == os.path.join(folder, d["identity"]["serial"] + ".log") and os.path.isfile(d["log"]), d
 assert not os.path.exists(os.path.join(folder, "r.json.part"))
 PY
+python3 tests/cli/validate_results.py /usr/share/doc/tamro/results.schema.json "$folder/r.json" ||
+  fail "tamro-cli-demo run: the results do not follow the installed schema"
 echo "tamro-cli-demo: $(find "$folder" -name '*.log' | wc -l) logs and r.json in its current folder"
 
 # tamro-cli for real drives takes the SCSI generic library beside it; with or
@@ -128,6 +130,19 @@ case $status in
   3) grep -q '^tamro-cli: ' "$cli_out/stderr" || fail "tamro-cli scan stopped without a reason" ;;
   *) fail "tamro-cli scan exited $status" ;;
 esac
+
+# The health check of the simulated bus into a textfile folder, as the timer
+# runs it for real drives: valid metrics, and the timer's units verify.
+metrics=$(mktemp -d)/node-exporter/tamro.prom
+status=0
+cli "$folder" tamro-cli-demo health --metrics "$metrics" || status=$?
+[ "$status" -eq 2 ] || fail "tamro-cli-demo health exited $status, not 2: $(cat "$cli_out/stderr")"
+promtool check metrics <"$metrics" || fail "tamro-cli-demo health: promtool refuses the metrics"
+grep -q '^tamro_drive_grown_defects{' "$metrics" || fail "tamro-cli-demo health: no grown defects in the metrics"
+systemd-analyze verify /usr/lib/systemd/system/tamro-health.service /usr/lib/systemd/system/tamro-health.timer ||
+  fail "the health timer's units do not verify"
+systemctl is-enabled tamro-health.timer >/dev/null 2>&1 && fail "the health timer is enabled by the package"
+echo "tamro-cli-demo health: $(grep -c '^tamro_' "$metrics") series, promtool and systemd-analyze pass"
 
 for page in tamro tamro-demo tamro-cli tamro-cli-demo; do
   man -l "/usr/share/man/man1/$page.1.gz" >/dev/null

@@ -16,7 +16,7 @@ started=$(date +%s)
 source tools/apt.sh
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 apt_install_missing cmake make ccache googletest g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-  wine wine64 xvfb xauth
+  wine wine64 xvfb xauth nlohmann-json3-dev libcli11-dev
 # 32-bit Wine comes from the mirror's i386 side; where it cannot be had, the
 # 64-bit suite runs below and says why.
 apt_install_missing wine32:i386 || echo "windows.sh: 32-bit Wine could not be installed" >&2

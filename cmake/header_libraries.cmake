@@ -1,0 +1,25 @@
+# The header-only libraries the command line uses: Debian's JSON library and
+# option parser. A cross build finds no packages for its target, and the
+# host's include folder must not be searched whole there: only these two
+# headers' folders are copied into the build.
+if(CMAKE_CROSSCOMPILING)
+  foreach(header nlohmann/json.hpp CLI/CLI.hpp)
+    find_path(tamro_header_dir_${header} ${header} PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+    if(NOT tamro_header_dir_${header})
+      message(FATAL_ERROR "${header} not found: install nlohmann-json3-dev and libcli11-dev")
+    endif()
+    get_filename_component(tamro_header_folder ${header} DIRECTORY)
+    file(COPY ${tamro_header_dir_${header}}/${tamro_header_folder} DESTINATION ${CMAKE_BINARY_DIR}/header_libraries)
+  endforeach()
+  add_library(tamro_json INTERFACE)
+  target_include_directories(tamro_json SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/header_libraries)
+  add_library(tamro_options_parser INTERFACE)
+  target_include_directories(tamro_options_parser SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/header_libraries)
+else()
+  find_package(nlohmann_json 3.10 REQUIRED)
+  find_package(CLI11 2.1 REQUIRED)
+  add_library(tamro_json INTERFACE)
+  target_link_libraries(tamro_json INTERFACE nlohmann_json::nlohmann_json)
+  add_library(tamro_options_parser INTERFACE)
+  target_link_libraries(tamro_options_parser INTERFACE CLI11::CLI11)
+endif()
