@@ -148,15 +148,6 @@ void Drive(Exposition& e, const DriveRow& row) {
     }
 }
 
-const char* CommandName(Command c) {
-    switch (c) {
-        case Command::Run: return "run";
-        case Command::Microcode: return "microcode";
-        case Command::Health: return "health";
-        default: return "scan";
-    }
-}
-
 }  // namespace
 
 std::string ResultsMetrics(const Results& results, int exitStatus) {

@@ -100,6 +100,15 @@ CLI::App* AddCommand(CLI::App& app, const char* name, Raw& raw, unsigned takes) 
 
 }  // namespace
 
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::Run: return "run";
+        case Command::Microcode: return "microcode";
+        case Command::Health: return "health";
+        default: return "scan";
+    }
+}
+
 Parsed ParseOptions(const std::vector<std::string>& args) {
     Options o;
     if (args.empty()) return Fail("no command given");

@@ -42,6 +42,9 @@ struct Parsed {
 };
 Parsed ParseOptions(const std::vector<std::string>& args);
 
+// "scan", "run", "microcode", "health".
+const char* CommandName(Command command);
+
 extern const char kUsage[];
 
 }  // namespace tamro::cli

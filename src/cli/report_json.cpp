@@ -264,15 +264,6 @@ Json Drive(const DriveRow& row, const Results& results) {
     return d;
 }
 
-const char* CommandName(Command c) {
-    switch (c) {
-        case Command::Run: return "run";
-        case Command::Microcode: return "microcode";
-        case Command::Health: return "health";
-        default: return "scan";
-    }
-}
-
 }  // namespace
 
 std::string ResultsJson(const Results& results, int exitStatus) {
