@@ -47,13 +47,17 @@ public:
     // the work's thread then reports once. A second interrupt says what is
     // still awaited.
     void Interrupt(platform::InterruptKind kind) {
-        if (interrupts_.fetch_add(1) == 0) {
+        // The console runs one interrupt at a time; the kind is in place
+        // before the work's thread can see the count.
+        if (interrupts_.load() == 0) {
             kind_ = kind == platform::InterruptKind::Interrupt ? Interruption::Interrupt : Interruption::Terminate;
+            interrupts_ = 1;
             std::fputs("\ntamro-cli: stopping: each drive at work stops at its next command and leaves factory mode\n",
                        stderr);
             RequestStopAtNextCommand();
             return;
         }
+        ++interrupts_;
         const std::vector<CommandInFlight> waiting = CommandsInFlight();
         if (waiting.empty()) std::fputs("tamro-cli: still stopping: the last commands are coming back\n", stderr);
         for (const CommandInFlight& c : waiting)
