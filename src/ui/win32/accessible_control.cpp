@@ -76,23 +76,13 @@ public:
         return standard_->get_accChild(child, object);
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
-        const AccessibleTexts* texts = IsSelf(child) ? Texts() : nullptr;
-        if (texts == nullptr || texts->role == 0) return standard_->get_accValue(child, value);
-        return Answer(&AccessibleTexts::value, value);
+        return standard_->get_accValue(child, value);
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-        const AccessibleTexts* texts = IsSelf(child) ? Texts() : nullptr;
-        if (texts == nullptr || texts->role == 0 || role == nullptr) return standard_->get_accRole(child, role);
-        role->vt = VT_I4;
-        role->lVal = texts->role;
-        return S_OK;
+        return standard_->get_accRole(child, role);
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-        const HRESULT result = standard_->get_accState(child, state);
-        const AccessibleTexts* texts = IsSelf(child) ? Texts() : nullptr;
-        if (SUCCEEDED(result) && texts != nullptr && state != nullptr && state->vt == VT_I4)
-            state->lVal |= texts->addedStates;
-        return result;
+        return standard_->get_accState(child, state);
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* help) override {
         return standard_->get_accHelp(child, help);
@@ -138,14 +128,10 @@ private:
 
     static bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
 
-    const AccessibleTexts* Texts() const {
-        return reinterpret_cast<const AccessibleTexts*>(SendMessageW(window_, TextsMessage(), 0, 0));
-    }
-
     HRESULT Answer(std::wstring AccessibleTexts::*which, BSTR* out) const {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
-        const AccessibleTexts* texts = Texts();
+        const auto* texts = reinterpret_cast<const AccessibleTexts*>(SendMessageW(window_, TextsMessage(), 0, 0));
         if (texts == nullptr) return E_FAIL;  // the window is gone
         const std::wstring& text = texts->*which;
         if (text.empty()) return S_FALSE;
