@@ -1,5 +1,6 @@
 #include "ui/accessible_names.h"
 
+#include <algorithm>
 #include <array>
 #include <initializer_list>
 
@@ -12,13 +13,13 @@ using enum ControlId;
 // The controls named or described after each source's caption.
 constexpr ControlId kRowNamed[kSlotRows][2] = {{ID0D, ID0}, {ID1D, ID1}, {ID2D, ID2}, {ID3D, ID3},
                                                {ID4D, ID4}, {ID5D, ID5}, {ID6D, ID6}};
-constexpr ControlId kTotalNamed[] = {PBar};
-constexpr ControlId kTestNamed[] = {TBar};
+constexpr ControlId kTotalNamed[] = {PBar, DCONF};
+constexpr ControlId kTestNamed[] = {TBar, DCONF};
+constexpr ControlId kProgressDescribed[] = {DCONF};
 constexpr ControlId kAcceptDescribed[] = {accept};
 constexpr ControlId kAlarmDescribed[] = {OK};
 constexpr ControlId kWarningDescribed[] = {WtNG};
 constexpr ControlId kRetestDescribed[] = {Button6};
-constexpr ControlId kStatusDescribed[] = {TEST};
 
 // The screen texts each first-focused control carries, in reading order.
 constexpr ControlId kDisclaimerText[] = {Label1, Label2, Label3, Label4, Label5, Label6,
@@ -26,7 +27,7 @@ constexpr ControlId kDisclaimerText[] = {Label1, Label2, Label3, Label4, Label5,
 constexpr ControlId kAlarmText[] = {error};
 constexpr ControlId kWarningText[] = {Label22};
 constexpr ControlId kRetestText[] = {RETESTL};
-constexpr ControlId kStatusText[] = {DCONF};
+constexpr ControlId kProgressText[] = {Label15, PBarLabel, Label13, Label16, TBarLabel, Label17};
 
 struct Described {
     ControlId control;
@@ -34,7 +35,10 @@ struct Described {
 };
 
 constexpr Described kDescribed[] = {{accept, kDisclaimerText}, {OK, kAlarmText}, {WtNG, kWarningText},
-                                    {Button6, kRetestText}, {TEST, kStatusText}};
+                                    {Button6, kRetestText}, {DCONF, kProgressText}};
+
+constexpr ControlId kPaced[] = {DCONF, PBarLabel, TBarLabel, PBar, TBar};
+constexpr ControlId kStatusArea[] = {DCONF, Label15, PBar, PBarLabel, Label13, Label16, TBar, TBarLabel, Label17};
 
 }  // namespace
 
@@ -96,19 +100,26 @@ std::string AccessibleDescription(ControlId id, const CaptionOf& captionOf) {
     return {};
 }
 
-bool IsAnnounced(ControlId id) { return id == DCONF; }
+std::span<const ControlId> PacedControls() { return kPaced; }
+bool IsPaced(ControlId id) { return std::find(std::begin(kPaced), std::end(kPaced), id) != std::end(kPaced); }
+
+std::span<const ControlId> StatusArea() { return kStatusArea; }
+bool IsInStatusArea(ControlId id) {
+    return std::find(std::begin(kStatusArea), std::end(kStatusArea), id) != std::end(kStatusArea);
+}
 
 std::span<const ControlId> NamedAfter(ControlId id) {
     for (std::size_t n = 0; n < kSlotRows; ++n)
         if (kSlotLines[n] == id || kJudgeLabels[n] == id) return kRowNamed[n];
     if (id == Label15) return kTotalNamed;
     if (id == Label16) return kTestNamed;
+    for (ControlId text : kProgressText)
+        if (text == id) return kProgressDescribed;
     for (ControlId text : kDisclaimerText)
         if (text == id) return kAcceptDescribed;
     if (id == error) return kAlarmDescribed;
     if (id == Label22) return kWarningDescribed;
     if (id == RETESTL) return kRetestDescribed;
-    if (id == DCONF) return kStatusDescribed;
     return {};
 }
 

@@ -2,6 +2,8 @@
 
 #include <span>
 
+#include "ui/accessible_names.h"
+
 namespace tamro::ui {
 
 namespace {
@@ -38,6 +40,35 @@ ControlId IfItCan(ControlId id, const Presence& presence) { return FirstThatCan(
 
 bool CanTakeFocus(ControlId id, const Presence& presence) {
     return IsOperable(Spec(id).kind) && presence.showing(id) && presence.enabled(id);
+}
+
+bool IsTabStop(ControlId id, const Presence& presence) {
+    if (id == kStatusLine)
+        return presence.caption && presence.showing(id) && !SpokenText(presence.caption(id)).empty();
+    return CanTakeFocus(id, presence);
+}
+
+std::optional<ControlId> ModalScreen(const Presence& presence) {
+    // In front first, as FirstSafeFocus looks for them.
+    for (ControlId screen : {RETEST, ALARM, WtComfirm})
+        if (presence.showing(screen)) return screen;
+    return std::nullopt;
+}
+
+std::optional<ControlId> NextTabStop(std::optional<ControlId> from, bool backwards, const Presence& presence) {
+    const std::optional<ControlId> modal = ModalScreen(presence);
+    const std::size_t start = IndexOf(from.value_or(TForm1));
+    for (std::size_t step = 1; step <= kControlCount; ++step) {
+        const std::size_t i = backwards ? (start + kControlCount - step) % kControlCount : (start + step) % kControlCount;
+        const ControlId id = ControlAt(i);
+        if ((!modal || IsInside(id, *modal)) && IsTabStop(id, presence)) return id;
+    }
+    return std::nullopt;
+}
+
+bool KeysReach(ControlId focused, const Presence& presence) {
+    const std::optional<ControlId> modal = ModalScreen(presence);
+    return !modal || IsInside(focused, *modal);
 }
 
 ScreenFocus FirstSafeFocus(const Presence& presence) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "ui/controls.h"
 
@@ -14,10 +15,30 @@ namespace tamro::ui {
 struct Presence {
     std::function<bool(ControlId)> showing;  // own flag and every container's
     std::function<bool(ControlId)> enabled;  // own flag and every container's
+    std::function<std::string(ControlId)> caption;  // none: no text is read on demand
 };
 
 // A button, check box or radio button the operator can use now.
 bool CanTakeFocus(ControlId id, const Presence& presence);
+
+// Where Tab stops: the controls that can take the focus, and the status
+// line while it shows a text, so that a listener reads it on demand.
+bool IsTabStop(ControlId id, const Presence& presence);
+
+// The screen that holds the keyboard while it is shown: the retest
+// question, the wait or alarm notice, the write question. Tab and Shift+Tab
+// cycle through its own controls only, and keys never reach what it covers.
+std::optional<ControlId> ModalScreen(const Presence& presence);
+
+// Where Tab (Shift+Tab: backwards) takes the focus from `from` (none: the
+// window itself): the next Tab stop in the order of the window description,
+// round to the first, within the modal screen while one is shown. None when
+// there is no stop.
+std::optional<ControlId> NextTabStop(std::optional<ControlId> from, bool backwards, const Presence& presence);
+
+// Whether keys pressed on `focused` may reach it: not while a modal screen
+// that does not hold it is shown.
+bool KeysReach(ControlId focused, const Presence& presence);
 
 // The screen in front, and the control that takes the focus when it
 // appears: its first control that neither ends the program nor permits

@@ -28,15 +28,21 @@ void WindowFrontEnd::Show(ControlId id, std::string_view text, Tone tone) {
         form_.SetCaption(id, text, ColourOf(tone));
 }
 
-void WindowFrontEnd::Status(int, std::string_view text, Tone tone, bool paint) {
+void WindowFrontEnd::Tell(std::optional<Announcement> announcement) {
+    if (announcement) form_.Announce(std::move(*announcement));
+}
+
+void WindowFrontEnd::Status(int slot, std::string_view text, Tone tone, bool paint) {
     Show(ControlId::DCONF, text, tone);
     if (paint) form_.Repaint(ControlId::DCONF);
+    Tell(narration_.Status(slot, text, tone));
 }
 
 void WindowFrontEnd::Judge(int slot, std::string_view text, Tone tone, bool paint) {
     if (!IsRow(slot)) return;
     Show(kJudgeLabels[slot], text, tone);
     if (paint) form_.Repaint(kJudgeLabels[slot]);
+    Tell(narration_.Judge(slot, text));
 }
 
 void WindowFrontEnd::Progress(int, Bar bar, int position, bool labelled) {
@@ -99,8 +105,10 @@ void WindowFrontEnd::Alarm(std::string_view text) {
 }
 
 void WindowFrontEnd::WorkFinished(Work work) {
+    constexpr std::string_view kFinished = "<< The above indicated drives analysis was finished.>>";
     form_.Enable(ControlId::TEST);
-    form_.SetCaption(ControlId::DCONF, "<< The above indicated drives analysis was finished.>>", colors::kGreen);
+    form_.SetCaption(ControlId::DCONF, kFinished, colors::kGreen);
+    form_.Announce({std::string(kFinished), Weight::Kept});
     form_.Repaint();
     const std::string percent = ProgressText(form_.Position(ControlId::PBar));
     form_.SetCaption(ControlId::PBarLabel, percent);

@@ -5,13 +5,15 @@
 #pragma once
 
 #include "discovery/engine_observer.h"
+#include "ui/narration.h"
 #include "ui/window_model.h"
 
 namespace tamro::ui {
 
 class WindowFrontEnd final : public EngineObserver, public WorkChoices {
 public:
-    explicit WindowFrontEnd(WindowModel& form) : form_(form) {}
+    explicit WindowFrontEnd(WindowModel& form)
+        : form_(form), narration_([&form](ControlId id) { return form.Caption(id); }) {}
 
     void Status(int slot, std::string_view text, Tone tone, bool paint) override;
     void Judge(int slot, std::string_view text, Tone tone, bool paint) override;
@@ -31,7 +33,9 @@ public:
 
 private:
     void Show(ControlId id, std::string_view text, Tone tone);
+    void Tell(std::optional<Announcement> announcement);
     WindowModel& form_;
+    Narration narration_;
 };
 
 }  // namespace tamro::ui

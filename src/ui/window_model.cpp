@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "ui/accessible_names.h"
 #include "ui/window_front_end.h"
 
 namespace tamro::ui {
@@ -25,11 +26,23 @@ bool IsCheckable(ControlKind kind) {
     return kind == ControlKind::CheckBox || kind == ControlKind::RadioButton;
 }
 
+// What a listener hears of a paced control: its text, or its bar in whole
+// percents.
+bool HeardAlike(ControlId id, const ControlState& a, const ControlState& b) {
+    if (Spec(id).kind == ControlKind::ProgressBar) return a.position / 10 == b.position / 10;
+    return a.caption == b.caption;
+}
+
+ControlState AsHeard(ControlId id, ControlState state) {
+    if (Spec(id).kind == ControlKind::ProgressBar) state.position = state.position / 10 * 10;
+    return state;
+}
+
 }  // namespace
 
 WindowModel::WindowModel() {
     dirty_.reserve(kControlCount);  // a worker's change never allocates here
-    for (std::size_t i = 0; i < kControlCount; ++i) slots_[i].state = DesignState(ControlAt(i));
+    for (std::size_t i = 0; i < kControlCount; ++i) slots_[i].state = heard_[i].state = DesignState(ControlAt(i));
 }
 
 void WindowModel::Reset() {
@@ -49,6 +62,8 @@ void WindowModel::Reset() {
         closeRequested_ = false;
         closePending_ = false;
         openDialogFileName_.clear();
+        announcements_.Clear();
+        for (std::size_t i = 0; i < kControlCount; ++i) heard_[i] = Heard{DesignState(ControlAt(i)), std::nullopt};
     }
     if (wake) Notify(false);
 }
@@ -179,6 +194,17 @@ void WindowModel::Focus(ControlId id) {
         std::lock_guard lock(mutex_);
         focus_ = id;
         focusPending_ = id;
+        ++sequence_;
+        wake = !std::exchange(wakeSent_, true);
+    }
+    if (wake) Notify(false);
+}
+
+void WindowModel::Announce(Announcement announcement) {
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        announcements_.Post(std::move(announcement));
         ++sequence_;
         wake = !std::exchange(wakeSent_, true);
     }
@@ -358,7 +384,25 @@ void WindowModel::Notify(bool urgent) {
     if (listener_) listener_(urgent);
 }
 
-Changes WindowModel::TakeChanges() {
+void WindowModel::TakeHeardLocked(Clock::time_point now, Changes& out) {
+    std::optional<Clock::time_point> next = announcements_.NextDue();
+    out.announcement = announcements_.Take(now);
+    if (out.announcement) next = announcements_.NextDue();
+    for (ControlId id : PacedControls()) {
+        Heard& heard = heard_[IndexOf(id)];
+        const ControlState& shown = slots_[IndexOf(id)].state;
+        if (HeardAlike(id, heard.state, shown)) continue;
+        if (heard.at && now < *heard.at + kHeardPace) {
+            if (!next || *heard.at + kHeardPace < *next) next = *heard.at + kHeardPace;
+            continue;
+        }
+        heard = Heard{AsHeard(id, shown), now};
+        out.heard.push_back({id, heard.state});
+    }
+    if (next) out.again = std::max(*next - now, Clock::duration::zero());
+}
+
+Changes WindowModel::TakeChanges(Clock::time_point now) {
     Changes out;
     std::lock_guard lock(mutex_);
     std::sort(dirty_.begin(), dirty_.end(), [this](ControlId a, ControlId b) {
@@ -374,13 +418,15 @@ Changes WindowModel::TakeChanges() {
     out.focus = std::exchange(focusPending_, std::nullopt);
     // A handler's own request wins over the screen's first safe control.
     const Presence presence{[this](ControlId c) { return ShowingLocked(c); },
-                            [this](ControlId c) { return EnabledLocked(c); }};
+                            [this](ControlId c) { return EnabledLocked(c); },
+                            [this](ControlId c) { return slots_[IndexOf(c)].state.caption; }};
     const ScreenFocus screen = FirstSafeFocus(presence);
     if (screen != screenFocus_) {
         screenFocus_ = screen;
         if (!out.focus) out.focus = screen.control;
     }
     out.close = std::exchange(closePending_, false);
+    TakeHeardLocked(now, out);
     out.sequence = sequence_;
     wakeSent_ = false;
     return out;

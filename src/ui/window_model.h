@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/announcements.h"
 #include "ui/controls.h"
 #include "ui/keyboard.h"
 
@@ -64,7 +65,19 @@ struct Changes {
     std::optional<ControlId> focus;
     bool close = false;
     std::uint64_t sequence = 0;      // ChangeSequence at the take
+
+    // What assistive technology is told now, at a listener's pace: the
+    // announcement due, and the paced controls as a listener hears them
+    // (their captions; the bars' positions in whole percents).
+    std::optional<std::string> announcement;
+    std::vector<ControlUpdate> heard;
+    // When to take again for what is still held back; none when nothing is.
+    std::optional<Clock::duration> again;
 };
+
+// A paced control's new text or bar position reaches listeners at most this
+// often; the latest one wins.
+inline constexpr Clock::duration kHeardPace = std::chrono::seconds(2);
 
 // Called on the thread that made a change: once when the first change after
 // a take arrives (urgent = false), and on every repaint request while
@@ -111,6 +124,9 @@ public:
     void Focus(ControlId id);
     void Close();
 
+    // Something to tell a listener; the view takes it when it is due.
+    void Announce(Announcement announcement);
+
     // Readers.
     ControlState State(ControlId id) const;
     std::array<ControlState, kControlCount> AllStates() const;
@@ -149,7 +165,8 @@ public:
 
     // The view's side.
     void SetChangeListener(ChangeListener listener);
-    Changes TakeChanges();
+    Changes TakeChanges() { return TakeChanges(Clock::now()); }
+    Changes TakeChanges(Clock::time_point now);
 
 private:
     struct Slot {
@@ -168,6 +185,7 @@ private:
     bool EnabledLocked(ControlId id) const;
     void Notify(bool urgent);
     void Run(ControlId id, Event event);
+    void TakeHeardLocked(Clock::time_point now, Changes& out);
 
     mutable std::mutex mutex_;
     std::array<Slot, kControlCount> slots_;
@@ -180,6 +198,13 @@ private:
     bool closeRequested_ = false;
     bool closePending_ = false;
     std::string openDialogFileName_;
+    AnnouncementQueue announcements_;
+    // What listeners last heard of each paced control, and when.
+    struct Heard {
+        ControlState state;
+        std::optional<Clock::time_point> at;
+    };
+    std::array<Heard, kControlCount> heard_;
     std::array<std::array<std::shared_ptr<const Handler>, kEventCount>, kControlCount> handlers_;
     std::shared_ptr<const FileChooser> chooser_;
 

@@ -190,6 +190,10 @@ def name(node):
     return node.get_name()
 
 
+def text_of(node):
+    return Atspi.Text.get_text(node, 0, -1)
+
+
 def serial_of(line):
     """The serial after the second '#' of "HA#0/ID01  ... #HS1B2345"; none
     for a drive whose identity is not shown."""
@@ -229,7 +233,8 @@ def journey(program, folder, display):
                         "Total Progress", "Test Progress"):
             window.captioned(Role.LABEL, heading)
         # The drive list pane holds, after its three headings, each row's box,
-        # line, JUDGE text and log button, then the status line.
+        # line, JUDGE text and log button, then the status bar: the status
+        # line, read-only text, and the bars.
         pane = judge_heading.get_parent()
         kids = [pane.get_child_at_index(i) for i in range(pane.get_child_count())]
         rows = []
@@ -239,9 +244,11 @@ def journey(program, folder, display):
                 [Role.CHECK_BOX, Role.LABEL, Role.LABEL, Role.RADIO_BUTTON]
             rows.append({"line": name(line), "select": select, "log": log, "judge": judge})
             print("row %d: %r, JUDGE %r" % (n, name(line), name(judge)))
-        status = kids[3 + 4 * 7]
-        assert status.get_role() == Role.LABEL
-        print("status line: %r" % name(status))
+        status_bar = kids[3 + 4 * 7]
+        assert status_bar.get_role() == Role.STATUS_BAR
+        status = status_bar.get_child_at_index(0)
+        assert status.get_role() == Role.TEXT and has(status, State.READ_ONLY) and has(status, State.FOCUSABLE)
+        print("status line: %r" % text_of(status))
 
         # Untick and tick again the first drive that can be chosen.
         chosen = next(r for r in rows if has(r["select"], State.SENSITIVE))
@@ -259,10 +266,10 @@ def journey(program, folder, display):
         press(quick)
         wait_for("Quick chosen", lambda: has(quick, State.CHECKED))
         press(window.captioned(Role.PUSH_BUTTON, "RUN."))
-        wait_for("the end of the run", lambda: name(status) == FINISHED, timeout=120)
-        # The status line's changes are announced, wherever the focus is.
-        wait_for("the end announced", lambda: FINISHED in announced.texts)
-        print("announced: %d status texts" % len(announced.texts))
+        wait_for("the end of the run", lambda: text_of(status) == FINISHED, timeout=120)
+        # The end is announced, wherever the focus is.
+        wait_for("the end announced", lambda: any(FINISHED in t for t in announced.texts))
+        print("announced: %r" % announced.texts)
 
         # The verdicts read from the window are those the logs record. A drive
         # that failed at the scan was judged at ACCEPT: its line shows no

@@ -5,6 +5,7 @@
 #include "platform/folders.h"
 #include "platform/time_text.h"
 #include "reports/drive_log.h"
+#include "ui/accessible_names.h"
 #include "window_fixture.h"
 
 namespace tamro::test {
@@ -200,6 +201,29 @@ TEST_F(Screens, QuickRunJudgesTheTickedDrivesAndTheLogButtonsOpenTheirLogs) {
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0], LogFileName(DriveTable[1].serialNumber));
     EXPECT_EQ(opened[1], opened[0]);
+}
+
+// However fast the drives go and however long nobody listens, a listener
+// is told every verdict of a run, in the order of the rows, and its end last.
+TEST_F(Screens, AListenerHearsEveryVerdictOfARunAndItsEnd) {
+    StartAndAccept();
+    Click(ControlId::SmtTest);
+    bool ticked[kSlotCount];
+    for (int n = 0; n < kSlotCount; ++n) ticked[n] = Form().IsChecked(kSelect[n]);
+    Click(ControlId::Button4);
+    ASSERT_TRUE(WaitUntil(RunEnded));
+    const auto told = Form().TakeChanges(ui::Clock::now() + std::chrono::hours(1)).announcement;
+    ASSERT_TRUE(told.has_value());
+
+    std::string expected;
+    for (int n = 0; n < kSlotCount; ++n) {
+        if (!ticked[n]) continue;
+        const std::string line = Form().Caption(ui::kSlotLines[n]);
+        expected += line.substr(0, line.find(' ')) + ' ' + ui::SpokenText(Form().Caption(kJudge[n])) + ". ";
+    }
+    expected += "<< The above indicated drives analysis was finished.>>";
+    EXPECT_EQ(*told, expected);
+    EXPECT_EQ(told->find("LBA"), std::string::npos);
 }
 
 TEST_F(Screens, AcceptAfterAPassThatPermittedWritesStartsReadOnly) {

@@ -245,6 +245,40 @@ TEST_F(Win32Journey, FileOpenDialogOffersMicrocodeFilesFirst) {
     EXPECT_EQ(std::filesystem::current_path(), folder_);  // the logs' folder is kept
 }
 
+// The write question holds the keyboard as in the Qt view: Tab and
+// Shift+Tab go round its buttons, and a key pressed on a box under it goes
+// nowhere but back to the question.
+TEST_F(Win32Journey, AnOpenQuestionHoldsTheKeyboard) {
+    StartWindow();
+    Press(ControlId::accept);
+    Press(ControlId::WrtPermit);
+    ASSERT_TRUE(Seen(ControlId::WtComfirm));
+    ASSERT_EQ(GetFocus(), Control(ControlId::WtNG));
+    Key(VK_TAB);
+    EXPECT_EQ(GetFocus(), Control(ControlId::WtOK));
+    Key(VK_TAB);
+    EXPECT_EQ(GetFocus(), Control(ControlId::WtNG));
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    SetKeyboardState(keys);
+    Key(VK_TAB);
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    EXPECT_EQ(GetFocus(), Control(ControlId::WtOK));
+
+    ControlId box = kSelect[0];
+    for (ControlId candidate : kSelect)
+        if (Usable(candidate)) box = candidate;
+    const bool ticked = Ticked(box);
+    SetFocus(Control(box));
+    Key(VK_SPACE);
+    EXPECT_EQ(Ticked(box), ticked);
+    EXPECT_EQ(GetFocus(), Control(ControlId::WtNG));
+    Key(VK_ESCAPE);
+    EXPECT_FALSE(Seen(ControlId::WtComfirm));
+}
+
 TEST_F(Win32Journey, AnExceptionInAHandlerIsShownAndEndsTheProgram) {
     ui::win32::SetFailureHandler(RecordFailure);
     failureShown.clear();
@@ -289,6 +323,28 @@ TEST_F(Win32Journey, AccessibleNamesAreWhatASightedUserReads) {
     EXPECT_EQ(read(ControlId::ID2), Texts("Open log of HA#1/ID03  HALCYON  ST318405 0B05 #3EC0A1B2 PASS", ""));
     EXPECT_EQ(read(ControlId::J2), Texts("PASS", ""));
     EXPECT_EQ(read(ControlId::Button6), Texts("START", "Did you connect new drives for test ?"));
+    // The status line is unnamed read-only text whose value is what it says,
+    // with the bars' progress as its description.
+    Form().SetCaption(ControlId::DCONF, "** Mode Select **");
+    Settle();
+    EXPECT_EQ(read(ControlId::DCONF), Texts("", "Total Progress 0 % Test Progress 0 %"));
+    IAccessible* line = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(Control(ControlId::DCONF), static_cast<DWORD>(OBJID_CLIENT),
+                                         __uuidof(IAccessible), reinterpret_cast<void**>(&line)),
+              S_OK);
+    VARIANT self, role, state;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR value = nullptr;
+    ASSERT_EQ(line->get_accValue(self, &value), S_OK);
+    EXPECT_EQ(std::wstring(value), L"** Mode Select **");
+    SysFreeString(value);
+    ASSERT_EQ(line->get_accRole(self, &role), S_OK);
+    EXPECT_EQ(role.lVal, ROLE_SYSTEM_TEXT);
+    ASSERT_EQ(line->get_accState(self, &state), S_OK);
+    EXPECT_TRUE(state.lVal & STATE_SYSTEM_READONLY);
+    line->Release();
 
     Form().SetCaption(ControlId::J2, "FAIL");
     Form().SetCaption(ControlId::id2l, "HA#x/IDxx  Non Connection ");

@@ -1,6 +1,7 @@
 #include "ui/qt/form_view.h"
 
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -19,8 +20,10 @@
 #include <QSignalBlocker>
 #include <QStringList>
 #include <QStyleOption>
+#include <QStylePainter>
 #include <QThread>
 
+#include <chrono>
 #include <mutex>
 
 #include "ui/accessible_names.h"
@@ -28,16 +31,19 @@
 
 namespace tamro::ui::qt {
 
-// What carries an announced label's new text to assistive technology: a
+// What carries the model's announcements to assistive technology: a
 // notification, which screen readers speak each time it is reported shown.
 // It stays hidden, so that nothing is drawn and showing a screen repeats
-// nothing; one event per announcement, so that a busy run floods no reader.
+// nothing. Its new name is reported first, so that a reader that keeps
+// names does not speak the previous one.
 class Announcer final : public QWidget {
 public:
     explicit Announcer(QWidget* parent) : QWidget(parent) { hide(); }
 
     void Announce(const QString& text) {
         text_ = text;
+        QAccessibleEvent named(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&named);
         QAccessibleEvent shown(this, QAccessible::ObjectShow);
         QAccessible::updateAccessibility(&shown);
     }
@@ -45,6 +51,13 @@ public:
 
 private:
     QString text_;
+};
+
+// What gathers the status line and the bars into the window's status bar;
+// it draws nothing of its own.
+class StatusBar final : public QWidget {
+public:
+    using QWidget::QWidget;
 };
 
 namespace {
@@ -101,12 +114,92 @@ private:
     QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
 };
 
+// A focused control is ringed in a clear 2-pixel line, whatever the style
+// draws for focus itself.
+void DrawFocusRing(QPainter* painter, const QRect& area) {
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(QPen(QColor(0, 84, 200), 2));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(QRectF(area).adjusted(1, 1, -1, -1));
+    painter->restore();
+}
+
+class FocusRingStyle final : public QProxyStyle {
+public:
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        const bool ringed = element == CE_PushButton || element == CE_CheckBox || element == CE_RadioButton;
+        if (ringed && (option->state & State_HasFocus)) DrawFocusRing(painter, option->rect);
+    }
+};
+
+// The status line takes the focus from Tab, so that a listener reads it on
+// demand, and is ringed while it has it. To assistive technology it is
+// read-only text: what it says as listeners last heard it (its accessible
+// name, which the view sets at their pace), with the bars' progress as its
+// description.
+class StatusLine final : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    // A label that takes the focus by its own policy or its own focus-in is
+    // made a text document, which reports every new text to the
+    // accessibility bus: the view gives it the focus, and says so.
+    void focusInEvent(QFocusEvent* event) override { QFrame::focusInEvent(event); }
+
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        if (!hasFocus()) return;
+        QPainter painter(this);
+        DrawFocusRing(&painter, rect());
+    }
+};
+
+// A bar that draws the model's position at once, while assistive technology
+// reads the bar's value, which is what listeners have heard: every change of
+// a QProgressBar's value is reported to the accessibility bus.
+class ModelProgressBar final : public QProgressBar {
+public:
+    using QProgressBar::QProgressBar;
+
+    void Draw(int position) {
+        if (std::exchange(drawn_, position) != position) update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionProgressBar option;
+        initStyleOption(&option);
+        option.progress = drawn_;
+        painter.drawControl(QStyle::CE_ProgressBar, option);
+    }
+
+private:
+    int drawn_ = 0;
+};
+
 // A panel is a plain QFrame, which Qt reports as a frame: screen readers
 // take a frame for a top-level window, find it inactive and stay silent. The
 // window itself is the one frame; its panels are panes.
 class Panel final : public QFrame {
 public:
     using QFrame::QFrame;
+};
+
+// A container named only by what the view gives it: Qt would name a panel
+// inside a group box after the box, and a reader would say the box's caption
+// once for each.
+class ContainerAccessible final : public QAccessibleWidget {
+public:
+    ContainerAccessible(QWidget* container, QAccessible::Role role) : QAccessibleWidget(container, role) {}
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? widget()->accessibleName() : QAccessibleWidget::text(t);
+    }
 };
 
 class AnnouncerAccessible final : public QAccessibleWidget {
@@ -118,31 +211,79 @@ public:
     }
 };
 
+class StatusLineAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit StatusLineAccessible(StatusLine* line) : QAccessibleWidget(line, QAccessible::EditableText) {}
+
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+    // Unnamed, as a text without a label: a reader says its text once.
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? QString() : QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        s.focusable = true;
+        return s;
+    }
+
+    QString text(int startOffset, int endOffset) const override {
+        return Heard().mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return static_cast<int>(Heard().size()); }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    void selection(int, int* startOffset, int* endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* startOffset, int* endOffset) const override {
+        *startOffset = *endOffset = offset;
+        return {};
+    }
+
+private:
+    // A blank name is kept as one blank (see FormView::Name).
+    QString Heard() const { return widget()->accessibleName().trimmed(); }
+};
+
+// Screen readers keep the states they first read and then learn only that a
+// control shows or hides, while Qt reports visible and showing as one: a
+// reader that first met the status bar hidden would never take it for
+// visible, and its key for the status bar would find none. The status bar,
+// never hidden by itself, is reported visible; its showing and hiding with
+// the drive list still reach readers as they happen.
+class StatusBarAccessible final : public QAccessibleWidget {
+public:
+    explicit StatusBarAccessible(StatusBar* area) : QAccessibleWidget(area, QAccessible::StatusBar) {}
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? QString() : QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.invisible = false;
+        s.offscreen = false;
+        return s;
+    }
+};
+
 QAccessibleInterface* ViewAccessibility(const QString&, QObject* object) {
     if (auto* radio = dynamic_cast<ModelRadioButton*>(object)) return new LogButtonAccessible(radio);
-    if (auto* panel = dynamic_cast<Panel*>(object)) return new QAccessibleWidget(panel, QAccessible::Pane);
+    if (auto* panel = dynamic_cast<Panel*>(object)) return new ContainerAccessible(panel, QAccessible::Pane);
+    if (auto* area = dynamic_cast<StatusBar*>(object)) return new StatusBarAccessible(area);
+    if (auto* line = dynamic_cast<StatusLine*>(object)) return new StatusLineAccessible(line);
     if (auto* announcer = dynamic_cast<Announcer*>(object)) return new AnnouncerAccessible(announcer);
     if (auto* view = dynamic_cast<FormView*>(object)) return new QAccessibleWidget(view, QAccessible::Window);
     return nullptr;
 }
-
-// A focused control is ringed in a clear 2-pixel line, whatever the style
-// draws for focus itself.
-class FocusRingStyle final : public QProxyStyle {
-public:
-    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
-                     const QWidget* widget) const override {
-        QProxyStyle::drawControl(element, option, painter, widget);
-        const bool ringed = element == CE_PushButton || element == CE_CheckBox || element == CE_RadioButton;
-        if (!ringed || !(option->state & State_HasFocus)) return;
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing, false);
-        painter->setPen(QPen(QColor(0, 84, 200), 2));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRect(QRectF(option->rect).adjusted(1, 1, -1, -1));
-        painter->restore();
-    }
-};
 
 QStyle* FocusRing() {
     static FocusRingStyle* const style = new FocusRingStyle;  // lives as long as the program
@@ -197,7 +338,11 @@ FormView::FormView(WindowModel& model, QWidget* parent)
     std::call_once(accessibility, [] { QAccessible::installFactory(ViewAccessibility); });
     frameTimer_.setSingleShot(true);
     connect(&frameTimer_, &QTimer::timeout, this, [this] { FlushAt(false); });
+    heardTimer_.setSingleShot(true);
+    connect(&heardTimer_, &QTimer::timeout, this, [this] { FlushAt(false); });
     sinceFlush_.start();
+    focusWatch_ = connect(qApp, &QApplication::focusChanged, this,
+                          [this](QWidget*, QWidget* now) { KeepKeysInModalScreen(now); });
 
     // Listen first, then read everything: a change made in between is both
     // in the full read and pending, and applying it twice is harmless.
@@ -211,6 +356,7 @@ FormView::FormView(WindowModel& model, QWidget* parent)
 }
 
 FormView::~FormView() {
+    disconnect(focusWatch_);  // the widgets go after this, and the focus with them
     if (g_instance == this) g_instance = nullptr;
     model_.SetFileChooser(nullptr);
     model_.SetChangeListener(nullptr);  // waits for a worker's wake in flight
@@ -226,15 +372,31 @@ void FormView::Build() {
     setAutoFillBackground(true);
     widgets_[IndexOf(ControlId::TForm1)] = this;
 
-    // The table lists every container before what it holds.
+    // The table lists every container before what it holds. The status area
+    // lies in the drive list, around the controls it gathers.
+    QRect area;
+    for (ControlId id : StatusArea()) {
+        const Rect r = Spec(id).bounds;
+        area |= QRect(r.x, r.y, r.width, r.height);
+    }
     for (std::size_t i = 1; i < kControlCount; ++i) {
         const ControlSpec& spec = Spec(ControlAt(i));
-        widgets_[i] = Create(spec, widgets_[IndexOf(spec.parent)]);
+        QWidget* parent = widgets_[IndexOf(spec.parent)];
+        if (IsInStatusArea(spec.id)) {
+            if (statusArea_ == nullptr) {
+                statusArea_ = new StatusBar(parent);
+                statusArea_->setGeometry(area);
+            }
+            parent = statusArea_;
+        }
+        widgets_[i] = Create(spec, parent);
+        if (parent == statusArea_) widgets_[i]->move(widgets_[i]->pos() - area.topLeft());
     }
 
     announcer_ = new Announcer(this);
 
     const auto states = model_.AllStates();
+    heard_ = states;
     for (std::size_t i = 0; i < kControlCount; ++i) Apply(ControlAt(i), states[i], true);
 }
 
@@ -268,7 +430,7 @@ QWidget* FormView::Create(const ControlSpec& spec, QWidget* parent) {
             w = new QGroupBox(parent);
             break;
         case ControlKind::Label: {
-            auto* label = new QLabel(parent);
+            auto* label = id == kStatusLine ? new StatusLine(parent) : new QLabel(parent);
             label->setTextFormat(Qt::PlainText);
             label->setAlignment(ToQt(spec.align));
             label->setWordWrap(spec.wordWrap);
@@ -289,7 +451,7 @@ QWidget* FormView::Create(const ControlSpec& spec, QWidget* parent) {
             break;
         }
         case ControlKind::ProgressBar: {
-            auto* bar = new QProgressBar(parent);
+            auto* bar = new ModelProgressBar(parent);
             bar->setTextVisible(false);  // the label beside it shows the value
             w = bar;
             break;
@@ -372,28 +534,42 @@ void FormView::Apply(ControlId id, const ControlState& state, bool force) {
         (kind == ControlKind::CheckBox || kind == ControlKind::RadioButton)) {
         static_cast<QAbstractButton*>(w)->setChecked(state.checked);
     }
-    if (kind == ControlKind::ProgressBar &&
-        (force || shown.position != state.position || shown.maximum != state.maximum)) {
-        auto* bar = static_cast<QProgressBar*>(w);
-        bar->setRange(0, state.maximum);
-        bar->setValue(state.position);
+    if (kind == ControlKind::ProgressBar) {
+        auto* bar = static_cast<ModelProgressBar*>(w);
+        if (force || shown.maximum != state.maximum) bar->setRange(0, state.maximum);
+        if (force) bar->setValue(heard_[i].position);
+        bar->Draw(state.position);
     }
     shown = state;
     if (captionChanged) {
         Name(id);
         for (ControlId named : NamedAfter(id)) Name(named);
-        if (!force && IsAnnounced(id) && w->isVisible() && !w->accessibleName().isEmpty()) {
-            announcer_->Announce(w->accessibleName());
-        }
     }
+}
+
+// What listeners are told of a paced control: its name, or its bar's value.
+void FormView::Hear(const ControlUpdate& update) {
+    const std::size_t i = IndexOf(update.id);
+    heard_[i] = update.state;
+    if (auto* bar = qobject_cast<QProgressBar*>(widgets_[i])) {
+        bar->setValue(update.state.position);
+        return;
+    }
+    Name(update.id);
+    for (ControlId named : NamedAfter(update.id)) Name(named);
 }
 
 void FormView::Name(ControlId id) {
     QWidget* w = widgets_[IndexOf(id)];
     if (w == nullptr) return;
-    const CaptionOf captionOf = [this](ControlId c) { return shown_[IndexOf(c)].caption; };
+    const CaptionOf captionOf = [this](ControlId c) {
+        return IsPaced(c) ? heard_[IndexOf(c)].caption : shown_[IndexOf(c)].caption;
+    };
     const std::string name = AccessibleName(id, captionOf);
-    const QString text = QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+    QString text = QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+    // A label without an accessible name reports each new text by itself; a
+    // paced one keeps a blank until listeners are told a text.
+    if (text.isEmpty() && IsPaced(id)) text = QStringLiteral(" ");
     if (w->accessibleName() != text) w->setAccessibleName(text);
     const std::string description = AccessibleDescription(id, captionOf);
     const QString told = QString::fromLatin1(description.data(), static_cast<qsizetype>(description.size()));
@@ -402,7 +578,25 @@ void FormView::Name(ControlId id) {
 
 Presence FormView::ModelPresence() const {
     return {[this](ControlId c) { return model_.IsShowing(c); },
-            [this](ControlId c) { return model_.IsEffectivelyEnabled(c); }};
+            [this](ControlId c) { return model_.IsEffectivelyEnabled(c); },
+            [this](ControlId c) { return shown_[IndexOf(c)].caption; }};
+}
+
+bool FormView::focusNextPrevChild(bool next) {
+    const auto target = NextTabStop(FocusedControl(), !next, ModelPresence());
+    if (!target) return true;  // nothing to move to: the focus stays
+    widgets_[IndexOf(*target)]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
+// A control a modal screen covers never keeps the focus, whatever put it
+// there: the focus goes to the screen's first safe control.
+void FormView::KeepKeysInModalScreen(QWidget* now) {
+    const auto control = FocusedControl();
+    if (now == nullptr || !control || *control == ControlId::TForm1) return;
+    const Presence presence = ModelPresence();
+    if (KeysReach(*control, presence)) return;
+    widgets_[IndexOf(FirstSafeFocus(presence).control)]->setFocus(Qt::OtherFocusReason);
 }
 
 std::optional<ControlId> FormView::FocusedControl() const {
@@ -504,6 +698,15 @@ void FormView::FlushAt(bool paintNow) {
         // TForm1 is the view itself: the focus on no control.
         if (const auto target = FocusTarget(*changes.focus, FocusedControl(), ModelPresence()))
             widgets_[IndexOf(*target)]->setFocus(Qt::OtherFocusReason);
+    }
+    // Listeners last: what they are told follows what the focus said.
+    for (const ControlUpdate& update : changes.heard) Hear(update);
+    if (changes.announcement)
+        announcer_->Announce(QString::fromLatin1(changes.announcement->data(),
+                                                 static_cast<qsizetype>(changes.announcement->size())));
+    if (changes.again) {
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*changes.again).count();
+        heardTimer_.start(static_cast<int>(std::min<long long>(ms, 60000)));
     }
     if (changes.close) {
         // Not from inside a flush: closing runs the model's Closed handler.

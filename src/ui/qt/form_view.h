@@ -19,6 +19,7 @@
 namespace tamro::ui::qt {
 
 class Announcer;
+class StatusBar;
 
 class FormView final : public QWidget {
 public:
@@ -43,14 +44,18 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     // Enter presses the focused button, Escape answers the write question.
     void keyPressEvent(QKeyEvent* event) override;
+    // Tab and Shift+Tab, from any control: the model's Tab order.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void Build();
     QWidget* Create(const ControlSpec& spec, QWidget* parent);
     void Apply(ControlId id, const ControlState& state, bool force);
-    void Name(ControlId id);  // the accessible name, from what is shown now
+    void Hear(const ControlUpdate& update);
+    void Name(ControlId id);  // the accessible name, from what is shown and heard now
     Presence ModelPresence() const;
     std::optional<ControlId> FocusedControl() const;
+    void KeepKeysInModalScreen(QWidget* now);
     void OperatorInput(ControlId id);
     void OnModelChanged(bool urgent);  // any thread
     void FlushAt(bool paintNow);
@@ -60,9 +65,13 @@ private:
 
     WindowModel& model_;
     std::array<QWidget*, kControlCount> widgets_{};
-    Announcer* announcer_ = nullptr;  // tells assistive technology what IsAnnounced labels say
+    Announcer* announcer_ = nullptr;  // tells assistive technology the model's announcements
+    StatusBar* statusArea_ = nullptr;
     std::array<ControlState, kControlCount> shown_;
+    std::array<ControlState, kControlCount> heard_;  // the paced controls as listeners know them
     QTimer frameTimer_;
+    QTimer heardTimer_;  // for what the model holds back for listeners
+    QMetaObject::Connection focusWatch_;
     QElapsedTimer sinceFlush_;
     std::atomic<bool> wakePosted_{false};
     std::atomic<bool> urgentPosted_{false};

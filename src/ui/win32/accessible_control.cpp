@@ -76,13 +76,23 @@ public:
         return standard_->get_accChild(child, object);
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
-        return standard_->get_accValue(child, value);
+        const AccessibleTexts* texts = IsSelf(child) ? Texts() : nullptr;
+        if (texts == nullptr || texts->role == 0) return standard_->get_accValue(child, value);
+        return Answer(&AccessibleTexts::value, value);
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-        return standard_->get_accRole(child, role);
+        const AccessibleTexts* texts = IsSelf(child) ? Texts() : nullptr;
+        if (texts == nullptr || texts->role == 0 || role == nullptr) return standard_->get_accRole(child, role);
+        role->vt = VT_I4;
+        role->lVal = texts->role;
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
-        return standard_->get_accState(child, state);
+        const HRESULT result = standard_->get_accState(child, state);
+        const AccessibleTexts* texts = IsSelf(child) ? Texts() : nullptr;
+        if (SUCCEEDED(result) && texts != nullptr && state != nullptr && state->vt == VT_I4)
+            state->lVal |= texts->addedStates;
+        return result;
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* help) override {
         return standard_->get_accHelp(child, help);
@@ -128,10 +138,14 @@ private:
 
     static bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
 
+    const AccessibleTexts* Texts() const {
+        return reinterpret_cast<const AccessibleTexts*>(SendMessageW(window_, TextsMessage(), 0, 0));
+    }
+
     HRESULT Answer(std::wstring AccessibleTexts::*which, BSTR* out) const {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
-        const auto* texts = reinterpret_cast<const AccessibleTexts*>(SendMessageW(window_, TextsMessage(), 0, 0));
+        const AccessibleTexts* texts = Texts();
         if (texts == nullptr) return E_FAIL;  // the window is gone
         const std::wstring& text = texts->*which;
         if (text.empty()) return S_FALSE;

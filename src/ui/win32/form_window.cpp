@@ -2,7 +2,10 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <oleacc.h>
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 #include <string>
 
@@ -19,6 +22,7 @@ constexpr char kPanelClass[] = "TAMRO_Panel";
 constexpr UINT kWakeMessage = WM_APP + 1;
 constexpr UINT kChooseMessage = WM_APP + 2;
 constexpr UINT_PTR kFrameTimer = 1;
+constexpr UINT_PTR kHeardTimer = 3;  // for what the model holds back for listeners
 // A frame every 16 ms at most, so a busy worker never floods the window.
 constexpr ULONGLONG kFrameMs = 16;
 // Child window identifiers: the control's index after this offset.
@@ -188,7 +192,17 @@ void FormWindow::Build() {
         windows_[i] = spec.kind == ControlKind::FileDialog ? nullptr : Create(spec, parent);
     }
 
+    announced_.role = ROLE_SYSTEM_ALERT;
+    announcer_ = CreateWindowExA(0, "STATIC", "", WS_CHILD | SS_NOPREFIX, 0, 0, 0, 0, form, nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
+    if (announcer_ == nullptr) throw std::runtime_error("The window cannot be created.");
+    MakeAccessible(announcer_, &announced_);
+    AccessibleTexts& line = accessible_[IndexOf(kStatusLine)];
+    line.role = ROLE_SYSTEM_TEXT;
+    line.addedStates = STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSABLE;
+
     const auto states = model_.AllStates();
+    heard_ = states;
     for (std::size_t i = 0; i < kControlCount; ++i) Apply(ControlAt(i), states[i], true);
     enabledOnScreen_.fill(true);  // as every window is created
     ApplyEnabling();
@@ -237,7 +251,7 @@ HWND FormWindow::Create(const ControlSpec& spec, HWND parent) {
                                   GetModuleHandleA(nullptr), this);
     if (window == nullptr) throw std::runtime_error("The control " + name + " cannot be created.");
     MakeAccessible(window, &accessible_[IndexOf(spec.id)]);
-    if (spec.kind == ControlKind::CheckBox || spec.kind == ControlKind::RadioButton)
+    if (spec.kind == ControlKind::CheckBox || spec.kind == ControlKind::RadioButton || spec.id == kStatusLine)
         SetWindowSubclass(window, &FocusRingProc, kFocusRingSubclass, 0);
     // A later sibling lies over an earlier one, as the description has it.
     SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -291,7 +305,9 @@ void FormWindow::Apply(ControlId id, const ControlState& state, bool force) {
 void FormWindow::Name(ControlId id, bool announce) {
     HWND window = windows_[IndexOf(id)];
     if (window == nullptr) return;
-    const CaptionOf captionOf = [this](ControlId c) { return shown_[IndexOf(c)].caption; };
+    const CaptionOf captionOf = [this](ControlId c) {
+        return IsPaced(c) ? heard_[IndexOf(c)].caption : shown_[IndexOf(c)].caption;
+    };
     AccessibleTexts& texts = accessible_[IndexOf(id)];
     std::wstring description = Widened(AccessibleDescription(id, captionOf));
     if (description != texts.description) {
@@ -299,10 +315,26 @@ void FormWindow::Name(ControlId id, bool announce) {
         if (announce) NotifyWinEvent(EVENT_OBJECT_DESCRIPTIONCHANGE, window, OBJID_CLIENT, CHILDID_SELF);
     }
     std::wstring name = Widened(AccessibleName(id, captionOf));
-    if (name == texts.name) return;
-    texts.name = std::move(name);
+    // The status line is unnamed read-only text: what it says is its value.
+    std::wstring& said = id == kStatusLine ? texts.value : texts.name;
+    if (name == said) return;
+    said = std::move(name);
     // A reader that follows the control hears the new text.
-    if (announce) NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, window, OBJID_CLIENT, CHILDID_SELF);
+    if (announce)
+        NotifyWinEvent(id == kStatusLine ? EVENT_OBJECT_VALUECHANGE : EVENT_OBJECT_NAMECHANGE, window, OBJID_CLIENT,
+                       CHILDID_SELF);
+}
+
+// What listeners are told of a paced label; the bars are the system's own.
+void FormWindow::Hear(const ControlUpdate& update) {
+    heard_[IndexOf(update.id)] = update.state;
+    Name(update.id, true);
+    for (ControlId named : NamedAfter(update.id)) Name(named, true);
+}
+
+void FormWindow::Announce(const std::string& text) {
+    announced_.name = Widened(text);
+    NotifyWinEvent(EVENT_SYSTEM_ALERT, announcer_, OBJID_CLIENT, CHILDID_SELF);
 }
 
 // A disabled container disables what it holds, on the screen too.
@@ -375,37 +407,42 @@ void FormWindow::FlushAt(bool paintNow) {
     if (!changes.focus && focusedBefore != Handle() && ControlOf(focusedBefore) &&
         (!IsWindowVisible(focusedBefore) || !IsWindowEnabled(focusedBefore)))
         SetFocus(Handle());
+    // Listeners last: what they are told follows what the focus said.
+    for (const ControlUpdate& update : changes.heard) Hear(update);
+    if (changes.announcement) Announce(*changes.announcement);
+    if (changes.again) {
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*changes.again).count();
+        SetTimer(Handle(), kHeardTimer, static_cast<UINT>(std::min<long long>(ms, 60000)), nullptr);
+    }
     if (changes.close) PostMessageA(Handle(), WM_CLOSE, 0, 0);
     flushing_ = false;
 }
 
 Presence FormWindow::OnScreen() const {
     return {[this](ControlId id) { return id == ControlId::TForm1 || IsWindowVisible(Control(id)) != FALSE; },
-            [this](ControlId id) { return id == ControlId::TForm1 || IsWindowEnabled(Control(id)) != FALSE; }};
+            [this](ControlId id) { return id == ControlId::TForm1 || IsWindowEnabled(Control(id)) != FALSE; },
+            [this](ControlId id) { return shown_[IndexOf(id)].caption; }};
 }
 
-bool FormWindow::Focusable(ControlId id) const {
-    HWND window = Control(id);
-    return window != nullptr && IsButtonKind(Spec(id).kind) && IsWindowVisible(window) && IsWindowEnabled(window);
-}
+bool FormWindow::Focusable(ControlId id) const { return Control(id) != nullptr && IsTabStop(id, OnScreen()); }
 
-// Tab and Shift+Tab go through the usable buttons and boxes in the order of
-// the window description.
+// Tab and Shift+Tab follow the model's Tab order.
 bool FormWindow::MoveFocus(bool backwards) {
-    const std::size_t from = IndexOf(ControlOf(GetFocus()).value_or(ControlId::TForm1));
-    for (std::size_t step = 1; step < kControlCount; ++step) {
-        const std::size_t i = backwards ? (from + kControlCount - step) % kControlCount : (from + step) % kControlCount;
-        if (Focusable(ControlAt(i))) {
-            SetFocus(windows_[i]);
-            return true;
-        }
-    }
-    return false;
+    const auto target = NextTabStop(ControlOf(GetFocus()), backwards, OnScreen());
+    if (target) SetFocus(Control(*target));
+    return target.has_value();
 }
 
 void FormWindow::Process(MSG& message) {
     if (message.message == WM_KEYDOWN && Handle() != nullptr &&
         (message.hwnd == Handle() || IsChild(Handle(), message.hwnd))) {
+        // Keys never reach what an open question covers: the focus goes back
+        // to the question, and the key goes nowhere.
+        if (const auto focused = ControlOf(message.hwnd);
+            focused && *focused != ControlId::TForm1 && !KeysReach(*focused, OnScreen())) {
+            SetFocus(Control(FirstSafeFocus(OnScreen()).control));
+            return;
+        }
         if (message.wParam == VK_TAB) {
             MoveFocus(GetKeyState(VK_SHIFT) < 0);
             return;
@@ -541,7 +578,8 @@ LRESULT FormWindow::OnMessage(HWND window, UINT message, WPARAM w, LPARAM l) {
             return 0;
         }
         case WM_TIMER:
-            if (w == kFrameTimer) Flush();
+            if (w == kHeardTimer) KillTimer(window, kHeardTimer);
+            if (w == kFrameTimer || w == kHeardTimer) Flush();
             return 0;
         case kChooseMessage: {
             auto* job = reinterpret_cast<ChooseJob*>(l);

@@ -58,6 +58,8 @@ private:
     void Build();
     HWND Create(const ControlSpec& spec, HWND parent);
     void Apply(ControlId id, const ControlState& state, bool force);
+    void Hear(const ControlUpdate& update);
+    void Announce(const std::string& text);
     void ApplyEnabling();
     void Name(ControlId id, bool announce);
     void OperatorInput(ControlId id);
@@ -79,9 +81,13 @@ private:
     // so that what the group holds reports to this view.
     HWND groupFrame_ = nullptr;
     std::array<ControlState, kControlCount> shown_;
+    std::array<ControlState, kControlCount> heard_;  // the paced controls as listeners know them
     // What assistive technology reads on each control; the windows ask for
     // it, so it lives as long as they do.
     std::array<AccessibleTexts, kControlCount> accessible_;
+    // The model's announcements, told as alerts by a window that is never shown.
+    HWND announcer_ = nullptr;
+    AccessibleTexts announced_;
     std::array<bool, kControlCount> enabledOnScreen_{};
     struct Font {
         FontSpec key;
