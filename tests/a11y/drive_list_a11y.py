@@ -9,10 +9,14 @@ log button then opens the log in the viewer.
 Usage: drive_list_a11y.py <tamro executable>
 Exit status 77 (skipped) when Xvfb, D-Bus or AT-SPI is missing."""
 
+import errno
 import glob
 import os
+import random
 import shutil
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -87,26 +91,64 @@ class Announcements:
             self.texts.append(event.source.get_name())
 
 
-def start_display(folder):
+def display_answers(number):
+    """Whether an X client reaches this display's server and is let in. The
+    socket is tried as the toolkits try it (the abstract name first, then
+    the file): a server of another session under the same abstract name, or
+    one that is gone, fails here rather than in the program under test."""
+    setup = struct.pack("<BxHHHHxx", 0x6C, 11, 0, 0, 0)
+    for name in ("\0/tmp/.X11-unix/X%d" % number, "/tmp/.X11-unix/X%d" % number):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.settimeout(10)
+            try:
+                connection.connect(name)
+            except OSError as e:
+                if e.errno in (errno.ENOENT, errno.ECONNREFUSED):
+                    continue
+                return False
+            try:
+                connection.sendall(setup)
+                return connection.recv(1) == b"\x01"
+            except OSError:
+                return False
+    return False
+
+
+def start_xvfb(folder, number):
     read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], pass_fds=(write_end,),
-                            stdout=subprocess.DEVNULL, stderr=open(os.path.join(folder, "xvfb.err"), "w"))
+    xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-displayfd", str(write_end), "-screen", "0",
+                             "1024x768x24", "-nolisten", "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                            stderr=open(os.path.join(folder, "xvfb.err"), "w"))
     os.close(write_end)
     # The number and its line end may come in two writes: the pipe stays open
     # for both.
-    number = b""
-    while not number.endswith(b"\n"):
+    announced = b""
+    while not announced.endswith(b"\n"):
         chunk = os.read(read_end, 32)
         if not chunk:
             break
-        number += chunk
+        announced += chunk
     os.close(read_end)
-    number = number.decode().strip()
-    if not number or xvfb.poll() is not None:
+    announced = announced.decode().strip()
+    return xvfb, int(announced) if announced.isdigit() and xvfb.poll() is None else None
+
+
+def start_display(folder):
+    # Not the first display whose lock file is free (Xvfb's own choice): where
+    # sessions share the abstract socket names, :0 may answer for another
+    # session's server. A number away from the usual ones, tried until one
+    # answers as ours.
+    attempts = []
+    for number in random.sample(range(200, 9000), 4):
+        xvfb, announced = start_xvfb(folder, number)
+        if announced is not None and display_answers(announced):
+            return xvfb, ":%d" % announced
         with open(os.path.join(folder, "xvfb.err")) as err:
-            raise Failed("Xvfb did not start: " + err.read())
-    return xvfb, ":" + number
+            attempts.append("display %s: %s" % (announced, err.read().strip() or "no answer"))
+        if xvfb.poll() is None:
+            xvfb.terminate()
+        xvfb.wait()
+    raise Failed("Xvfb did not start: " + "; ".join(attempts))
 
 
 def switch_accessibility_on():
