@@ -1,7 +1,9 @@
 // Host adapters and what sits on them: building the bus, the built-in
 // default bus, and the two immediate requests (adapter inquiry, device type).
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "sim_internal.h"
 
@@ -122,6 +124,36 @@ void build_default_bus(State& s) {
     unreadable(*find_disk(s, 0, 1), kCompaqBadLba, kCompaqBadLba + 7);
     // Bad blocks the drive never logged: only the surface tests find them.
     unreadable(*find_disk(s, 0, 2), kUnisysBandFirst, kUnisysBandLast);
+}
+
+// Adapters of sixteen targets, own ID 7, a sound maker's drive at each other
+// ID in turn; the very last one is a SUN product with too many grown defects,
+// judged FAIL however the test goes, so that a result past the window's rows
+// shows in the outcome.
+void build_wide_bus(State& s, int adapters, int disks_per_adapter) {
+    clear_bus(s);
+    s.service_us = SIM_DEFAULT_SERVICE_US;
+    adapters = std::clamp(adapters, 0, kMaxAdapters);
+    disks_per_adapter = std::clamp(disks_per_adapter, 0, kMaxTargets - 1);
+    constexpr int kOwnId = 7;
+    for (int a = 0; a < adapters; ++a) {
+        const std::string name = "SIM-WIDE " + std::to_string(a);
+        add_adapter(s, "SIMASPI", name.c_str(), kMaxTargets, kOwnId);
+        for (int n = 0, id = 0; n < disks_per_adapter; ++n, ++id) {
+            if (id == kOwnId) ++id;
+            char serial[24];
+            std::snprintf(serial, sizeof serial, "WIDE%X%02d0", a, id);
+            SimDiskConfig cfg;
+            sim_disk_config_init(&cfg);
+            cfg.serial = serial;
+            cfg.primary_defects = static_cast<std::uint32_t>(40 + 8 * a + id);
+            if (a == adapters - 1 && n == disks_per_adapter - 1) {
+                cfg.vendor = SIM_VENDOR_SUN;
+                cfg.grown_defects = 2;
+            }
+            add_disk(s, a, id, cfg);
+        }
+    }
 }
 
 Adapter* find_adapter(State& s, int ha) {

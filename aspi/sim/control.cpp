@@ -21,6 +21,13 @@ void sim_reset_default(void) {
     sim::build_default_bus(s);
 }
 
+void sim_reset_wide(int adapters, int disks_per_adapter) {
+    sim::forget_held_requests();
+    State& s = sim::state();
+    Lock lock(s.mu);
+    sim::build_wide_bus(s, adapters, disks_per_adapter);
+}
+
 void sim_clear_bus(void) {
     sim::forget_held_requests();
     State& s = sim::state();

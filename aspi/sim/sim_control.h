@@ -26,6 +26,15 @@ extern "C" {
  * still held (late or never completing) are dropped and never completed. */
 void sim_reset_default(void);
 
+/* A wide bus in place of the default one, with everything else as
+ * sim_reset_default leaves it: `adapters` host adapters (at most 16) of 16
+ * targets each, own ID 7, each with a disk at its first `disks_per_adapter`
+ * other IDs (at most 15; 0 to 6, then 8 on). Every disk is a sound maker's
+ * drive (sim_disk_config_init) with serial "WIDE<ha in hex><ID>0", except
+ * the very last: a SUN product with 2 grown defects, which a run judges
+ * FAIL. Two adapters of fifteen: thirty disks. */
+void sim_reset_wide(int adapters, int disks_per_adapter);
+
 /* No host adapters at all; faults and trace cleared; service time 0;
  * asynchronous completion; held requests dropped as above. */
 void sim_clear_bus(void);

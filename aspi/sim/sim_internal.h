@@ -144,6 +144,7 @@ State& state();
 
 // bus.cpp (callers hold State::mu)
 void build_default_bus(State& s);
+void build_wide_bus(State& s, int adapters, int disks_per_adapter);
 void clear_bus(State& s);
 Adapter* find_adapter(State& s, int ha);        // also invalid-marked ones
 Adapter* usable_adapter(State& s, int ha);      // nullptr when SS_INVALID_HA

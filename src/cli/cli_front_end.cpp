@@ -1,6 +1,8 @@
 #include "cli/cli_front_end.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/results.h"
 
@@ -25,18 +27,48 @@ std::string VerdictOf(std::string_view judge) {
 
 // The drive's address, which the scan set and no worker changes.
 std::string Name(int slot) {
-    const DriveSlot& s = DriveTable[static_cast<std::size_t>(slot)];
+    const DriveSlot& s = Slot(slot);
     return AddressText(s.hostAdapter, s.targetId);
 }
 
 }  // namespace
 
-CliFrontEnd::CliFrontEnd(Display display, TestMode mode, std::string microcodeFile)
-    : display_(display), mode_(mode), microcodeFile_(std::move(microcodeFile)) {}
+std::string ElapsedText(ProgressClock::duration elapsed) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return text;
+}
 
-void CliFrontEnd::Choose(const std::array<bool, kSlotCount>& chosen) {
+std::string BarLine(const std::string& name, int position, const std::string& elapsed, const std::string& what,
+                    int columns) {
+    const std::size_t limit = static_cast<std::size_t>(std::max(columns - 1, 1));
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "%3d%%", position * 100 / kProgressMaximum);
+    // The bar gives way first, so that the phase keeps room to be read.
+    constexpr std::size_t kWidest = 30, kNarrowest = 8, kRoomForPhase = 22;
+    const std::size_t fixed = name.size() + 3 + std::strlen(percent) + 1 + elapsed.size() + 2;
+    const std::size_t spare = limit > fixed + kRoomForPhase ? limit - fixed - kRoomForPhase : 0;
+    const std::size_t width = std::min(kWidest, spare);
+    std::string line = name + " ";
+    if (width >= kNarrowest) {
+        std::string bar(static_cast<std::size_t>(position) * width / kProgressMaximum, '#');
+        bar.resize(width, '.');
+        line += "[" + bar + "] ";
+    }
+    line += std::string(percent) + " " + elapsed + "  " + what;
+    if (line.size() > limit) line.resize(limit);
+    return line;
+}
+
+CliFrontEnd::CliFrontEnd(Display display, TestMode mode, std::string microcodeFile, DisplayEnvironment environment)
+    : display_(display), mode_(mode), microcodeFile_(std::move(microcodeFile)), env_(std::move(environment)) {}
+
+void CliFrontEnd::Choose(const std::vector<bool>& chosen) {
     std::lock_guard lock(mutex_);
-    for (int s = 0; s < kSlotCount; ++s) rows_[static_cast<std::size_t>(s)].chosen = chosen[static_cast<std::size_t>(s)];
+    rows_.resize(std::max(rows_.size(), chosen.size()));
+    for (std::size_t s = 0; s < rows_.size(); ++s) rows_[s].chosen = s < chosen.size() && chosen[s];
 }
 
 std::string CliFrontEnd::LastStatus() const {
@@ -59,27 +91,48 @@ bool CliFrontEnd::Chosen(int slot) const {
     return IsRow(slot) && rows_[static_cast<std::size_t>(slot)].chosen;
 }
 
+CliFrontEnd::Row* CliFrontEnd::ChosenRow(int slot) {
+    if (!IsRow(slot) || !rows_[static_cast<std::size_t>(slot)].chosen) return nullptr;
+    return &rows_[static_cast<std::size_t>(slot)];
+}
+
+void CliFrontEnd::StartLocked(Row& row, ProgressClock::time_point now) {
+    if (row.started) return;
+    row.started = now;
+    row.said = now;
+}
+
+std::string CliFrontEnd::ElapsedLocked(const Row& row, ProgressClock::time_point now) const {
+    if (!row.started) return ElapsedText({});
+    return ElapsedText(row.ended.value_or(now) - *row.started);
+}
+
 void CliFrontEnd::Status(int slot, std::string_view text, Tone, bool) {
     std::lock_guard lock(mutex_);
     status_ = std::string(text);
-    if (!IsRow(slot) || !rows_[static_cast<std::size_t>(slot)].chosen) return;
-    Row& row = rows_[static_cast<std::size_t>(slot)];
+    Row* row = ChosenRow(slot);
+    if (row == nullptr) return;
+    const auto now = env_.now();
+    StartLocked(*row, now);
     std::string phase = PhaseOf(text);
-    if (phase.empty() || phase == row.phase) return;
-    row.phase = std::move(phase);
-    if (display_ == Display::Lines) LineLocked(slot, row.phase);
+    if (phase.empty() || phase == row->phase) return;
+    row->phase = std::move(phase);
+    if (display_ == Display::Lines) LineLocked(slot, row->phase, now);
     DrawLocked(false);
 }
 
 void CliFrontEnd::Judge(int slot, std::string_view text, Tone, bool) {
     std::lock_guard lock(mutex_);
-    if (!IsRow(slot) || !rows_[static_cast<std::size_t>(slot)].chosen) return;
-    Row& row = rows_[static_cast<std::size_t>(slot)];
+    Row* row = ChosenRow(slot);
+    if (row == nullptr) return;
+    const auto now = env_.now();
+    StartLocked(*row, now);
     std::string verdict = VerdictOf(text);
-    if (verdict.empty() || verdict == row.verdict) return;
-    row.verdict = std::move(verdict);
-    row.test = kProgressMaximum;
-    if (display_ == Display::Lines) LineLocked(slot, row.verdict);
+    if (verdict.empty() || verdict == row->verdict) return;
+    row->verdict = std::move(verdict);
+    row->test = kProgressMaximum;
+    row->ended = now;
+    if (display_ == Display::Lines) LineLocked(slot, row->verdict, now);
     DrawLocked(true);
 }
 
@@ -91,9 +144,27 @@ void CliFrontEnd::Progress(int slot, Bar bar, int position, bool) {
     DrawLocked(false);
 }
 
+void CliFrontEnd::Tick() {
+    std::lock_guard lock(mutex_);
+    if (display_ == Display::Bars) {
+        DrawLocked(true);
+        return;
+    }
+    if (display_ != Display::Lines) return;
+    const auto now = env_.now();
+    for (std::size_t s = 0; s < rows_.size(); ++s) {
+        const Row& row = rows_[s];
+        if (!row.chosen || !row.started || row.ended || now - row.said < env_.heartbeat) continue;
+        LineLocked(static_cast<int>(s), row.phase.empty() ? "started" : row.phase, now);
+    }
+}
+
 void CliFrontEnd::DriveReported(const std::shared_ptr<const DriveReport>& report) {
     std::lock_guard lock(mutex_);
-    if (report && IsRow(report->slot)) rows_[static_cast<std::size_t>(report->slot)].report = report;
+    // The drive list judges a drive that failed at the scan before any is chosen.
+    if (!report || report->slot < 0 || report->slot >= kDriveCapacity) return;
+    if (!IsRow(report->slot)) rows_.resize(static_cast<std::size_t>(report->slot) + 1);
+    rows_[static_cast<std::size_t>(report->slot)].report = report;
 }
 
 void CliFrontEnd::ScanFailure(std::string_view text) {
@@ -105,7 +176,7 @@ void CliFrontEnd::Alarm(std::string_view text) {
     std::lock_guard lock(mutex_);
     std::string line(text);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    std::fprintf(stderr, "tamro-cli: %s\n", line.c_str());
+    std::fprintf(env_.out, "tamro-cli: %s\n", line.c_str());
 }
 
 void CliFrontEnd::WorkFinished(Work) {
@@ -113,33 +184,38 @@ void CliFrontEnd::WorkFinished(Work) {
     DrawLocked(true);
 }
 
-void CliFrontEnd::LineLocked(int slot, const std::string& text) {
-    std::fprintf(stderr, "%s  %s\n", Name(slot).c_str(), text.c_str());
+// In a pipe: the drive, what it does, how far its procedure is and how long
+// it has been at work.
+void CliFrontEnd::LineLocked(int slot, const std::string& text, ProgressClock::time_point now) {
+    Row& row = rows_[static_cast<std::size_t>(slot)];
+    row.said = now;
+    std::fprintf(env_.out, "%s  %s  %3d%%  %s\n", Name(slot).c_str(), text.c_str(), row.test * 100 / kProgressMaximum,
+                 ElapsedLocked(row, now).c_str());
+    std::fflush(env_.out);
 }
 
 // Every chosen drive's bar, drawn over the previous drawing; at most ten
 // times a second unless a verdict came.
 void CliFrontEnd::DrawLocked(bool force) {
     if (display_ != Display::Bars) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (!force && now - drawn_ < std::chrono::milliseconds(100)) return;
+    const auto now = env_.now();
+    if (!force && drawn_ && now - *drawn_ < std::chrono::milliseconds(100)) return;
     drawn_ = now;
-    if (drawnRows_ > 0) std::fprintf(stderr, "\x1b[%dA", drawnRows_);
+    // Read at each drawing: the terminal may have been resized meanwhile.
+    const int columns = env_.columns();
+    std::string frame;
+    if (drawnRows_ > 0) frame += "\x1b[" + std::to_string(drawnRows_) + "A";
     int rows = 0;
-    constexpr int kWidth = 30;
-    for (int s = 0; s < kSlotCount; ++s) {
-        const Row& row = rows_[static_cast<std::size_t>(s)];
+    for (std::size_t s = 0; s < rows_.size(); ++s) {
+        const Row& row = rows_[s];
         if (!row.chosen) continue;
-        const int filled = row.test * kWidth / kProgressMaximum;
-        std::string bar(static_cast<std::size_t>(filled), '#');
-        bar.resize(kWidth, '.');
         const std::string& what = row.verdict.empty() ? row.phase : row.verdict;
-        std::fprintf(stderr, "\r\x1b[K%s [%s] %3d%%  %.40s\n", Name(s).c_str(),
-                     bar.c_str(), row.test * 100 / kProgressMaximum, what.c_str());
+        frame += "\r\x1b[K" + BarLine(Name(static_cast<int>(s)), row.test, ElapsedLocked(row, now), what, columns) + "\n";
         ++rows;
     }
     drawnRows_ = rows;
-    std::fflush(stderr);
+    std::fputs(frame.c_str(), env_.out);
+    std::fflush(env_.out);
 }
 
 }  // namespace tamro::cli

@@ -13,14 +13,15 @@ const char kUsage[] =
     "       tamro-cli health [--drives HA:ID,...] [--jobs N] [--json FILE] [--metrics FILE]\n"
     "       tamro-cli --help | --version\n"
     "\n"
-    "Tests the SCSI disks reached through the wnaspi32 library beside the program.\n"
-    "  scan         list the seven drive slots and what each holds\n"
+    "Tests the SCSI disks reached through the wnaspi32 library beside the program:\n"
+    "every disk of every adapter, also those past the window's seven rows.\n"
+    "  scan         list the window's seven drive slots and every drive beyond them\n"
     "  run          test the chosen drives (default: every testable drive), one log each\n"
     "  microcode    download a microcode file to the chosen drives\n"
     "  health       read every drive's defect counts, error log and SMART data page:\n"
     "               no surface test, no write, no log\n"
     "  --drives     the drives by host adapter and target ID, e.g. 0:1,0:3\n"
-    "  --jobs N     test up to N drives at once, 1 to 64 (default: all chosen)\n"
+    "  --jobs N     test up to N drives at once, 1 to 64 (default: all chosen, at most 64)\n"
     "  --logs DIR   write the logs there, made if missing (default: the current folder)\n"
     "  --json FILE  also write the results as JSON to FILE (a regular file, a link to one,\n"
     "               or - for stdout; scan --json alone: stdout)\n"
@@ -180,8 +181,8 @@ Parsed ParseOptions(const std::vector<std::string>& args) {
         o.metricsFile = raw.metrics;
     }
     if (raw.jobsOption != nullptr && raw.jobsOption->count() != 0) {
-        const auto jobs = Number(raw.jobs, 1, 64);
-        if (!jobs) return Fail("--jobs needs a number from 1 to 64");
+        const auto jobs = Number(raw.jobs, 1, kMostJobs);
+        if (!jobs) return Fail("--jobs needs a number from 1 to " + std::to_string(kMostJobs));
         o.jobs = *jobs;
     }
     if (o.jsonFile == kStandardOutput && o.metricsFile == kStandardOutput)

@@ -18,6 +18,10 @@ struct Address {
     friend bool operator==(const Address&, const Address&) = default;
 };
 
+// The most drives worked on at once: each has its own thread and request
+// lane (about 2 MiB of blocks and buffers), and a bus holds at most 256.
+inline constexpr int kMostJobs = 64;
+
 // "-" for the results' file: the JSON goes to stdout.
 inline constexpr char kStandardOutput[] = "-";
 
@@ -25,7 +29,7 @@ struct Options {
     Command command = Command::Help;
     TestMode mode = TestMode::Quick;
     std::optional<std::vector<Address>> drives;  // none: what the window would tick
-    int jobs = 0;                          // 0: every chosen drive at once
+    int jobs = 0;                          // 0: every chosen drive at once, up to kMostJobs
     std::string logs;                      // empty: the current folder
     std::string jsonFile;                  // empty: no JSON; "-": stdout
     std::string metricsFile;               // run, health: the results for a node exporter

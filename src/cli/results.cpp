@@ -57,14 +57,15 @@ std::string AddressText(int hostAdapter, int targetId) {
 DriveRow ScannedRow(int slot) {
     auto report = std::make_shared<DriveReport>();
     report->slot = slot;
-    report->judged = DriveTable[static_cast<std::size_t>(slot)];
+    report->judged = Slot(slot);
     const SlotView view = DescribeSlot(report->judged);
     return DriveRow{view.line, view.state, std::move(report)};
 }
 
 void PrintDriveList(std::FILE* out) {
-    for (int s = 0; s < kSlotCount; ++s) {
-        const DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
+    const int slots = std::max(kSlotCount, std::min<int>(driveCount, SlotsInTable()));
+    for (int s = 0; s < slots; ++s) {
+        const DriveSlot& slot = Slot(s);
         const SlotView view = DescribeSlot(slot);
         std::string state = StateName(view.state);
         if (view.state == SlotState::FailedAtScan) state += ": " + Text(slot.lastError);

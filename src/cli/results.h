@@ -63,7 +63,8 @@ DriveRow ScannedRow(int slot);
 // "HA#0/ID01": how a drive is named on the command line.
 std::string AddressText(int hostAdapter, int targetId);
 
-// The seven lines as the window's drive list shows them, each with its state.
+// The seven lines as the window's drive list shows them, then a line for each
+// drive beyond them, each with its state.
 void PrintDriveList(std::FILE* out);
 void PrintSummary(std::FILE* out, const Results& results);
 int ExitStatusOf(const Results& results);

@@ -67,7 +67,7 @@ std::shared_ptr<DriveReport> CheckDriveHealth(int slot) {
     report->startedAt = std::time(nullptr);
     // The commands and the error log's reading write into the current slot;
     // it is put back as the scan left it once the record has it.
-    DriveSlot& live = DriveTable[static_cast<std::size_t>(slot)];
+    DriveSlot& live = Slot(slot);
     currentSlot = slot;
     if (live.errorKind != kNoError && live.errorKind != kLogUnreadableAtScan) {
         report->judged = live;
@@ -90,7 +90,7 @@ std::shared_ptr<DriveReport> CheckDriveHealth(int slot) {
 void CheckHealthInParallel(int jobs) {
     const WorkChoices& choices = Choices();
     std::vector<int> chosen;
-    for (int s = 0; s < std::min(driveCount, kSlotCount); ++s)
+    for (int s = 0; s < std::min(driveCount, SlotsInTable()); ++s)
         if (choices.Chosen(s)) chosen.push_back(s);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> interrupted{false};

@@ -220,7 +220,7 @@ SlotEnd RunSlot(int s, int begun) {
     const int share = kProgressMaximum / (selectedCount > 0 ? selectedCount : 1);
     PlaceBar(Bar::Total, share * begun);
 
-    DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
+    DriveSlot& slot = Slot(s);
     StampStartTime(slot);
     slot.runFlags |= kFlagIdentity;
 
@@ -244,7 +244,7 @@ SlotEnd RunSlot(int s, int begun) {
     return SlotEnd::Done;
 }
 
-int SlotsInTable() { return driveCount < kSlotCount ? driveCount : kSlotCount; }
+int FilledSlots() { return std::min<int>(driveCount, SlotsInTable()); }
 
 }  // namespace
 
@@ -252,7 +252,7 @@ Runthread::Outcome Runthread::Execute() try {
     const WorkChoices& choices = Choices();
     ResetRunRandom();
 
-    const int slots = SlotsInTable();
+    const int slots = FilledSlots();
     selectedCount = 0;
     for (int s = 0; s < slots; ++s)
         if (choices.Chosen(s)) ++selectedCount;
@@ -273,7 +273,7 @@ Runthread::Outcome Runthread::Execute() try {
 Runthread::Outcome Runthread::ExecuteInParallel(int jobs) {
     const WorkChoices& choices = Choices();
     std::vector<int> chosen;
-    for (int s = 0; s < SlotsInTable(); ++s)
+    for (int s = 0; s < FilledSlots(); ++s)
         if (choices.Chosen(s)) chosen.push_back(s);
     selectedCount = static_cast<std::int32_t>(chosen.size());
 

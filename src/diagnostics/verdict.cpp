@@ -14,8 +14,8 @@ namespace tamro {
 
 namespace {
 
-// currentSlot names no row when the slot display has left it at 7.
-bool OnARow() { return currentSlot >= 0 && currentSlot < kSlotCount; }
+// currentSlot names no slot when the slot display has left it past the last.
+bool OnARow() { return currentSlot >= 0 && currentSlot < SlotsInTable(); }
 
 void StampTime(char (&field)[64], std::optional<std::time_t>& at) {
     at = std::time(nullptr);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <type_traits>
 
 #include "transport/aspi.h"
@@ -14,6 +15,7 @@ static_assert(std::is_trivially_copyable_v<DriveSlot>, "slots are cleared byte b
 std::array<DriveSlot, kSlotCount> DriveTable{};
 thread_local constinit std::int32_t currentSlot = 0;
 std::int32_t driveCount = 0;
+std::int32_t drivesBeyondRows = 0;
 std::int32_t selectedCount = 0;
 std::int32_t writePermitted = 0;
 thread_local constinit std::int32_t readErrorLimit = 0;
@@ -22,6 +24,10 @@ thread_local constinit std::int32_t otherErrorLimit = 0;
 namespace {
 
 DriveSlot spareSlot{};
+
+// A deque keeps every slot where it is while the scan adds more, so a
+// reference a worker holds stays good.
+std::deque<DriveSlot> slotsBeyondRows;
 
 FailureFields CurrentSlotFields() {
     DriveSlot& s = CurrentDrive();
@@ -33,7 +39,21 @@ const bool failureFieldsInstalled = (SetFailureFieldsSource(CurrentSlotFields), 
 
 }  // namespace
 
-void ClearDriveTable() { std::memset(static_cast<void*>(DriveTable.data()), 0, sizeof(DriveSlot) * kSlotCount); }
+void ClearDriveTable() {
+    std::memset(static_cast<void*>(DriveTable.data()), 0, sizeof(DriveSlot) * kSlotCount);
+    slotsBeyondRows.clear();
+}
+
+int SlotsInTable() { return kSlotCount + static_cast<int>(slotsBeyondRows.size()); }
+
+DriveSlot& Slot(int n) {
+    if (n < kSlotCount) return DriveTable[static_cast<std::size_t>(n)];
+    return slotsBeyondRows[static_cast<std::size_t>(n - kSlotCount)];
+}
+
+void GrowTableTo(int n) {
+    while (n < kDriveCapacity && SlotsInTable() <= n) slotsBeyondRows.emplace_back(DriveSlot{});
+}
 
 void NameAfterAddressIfUnnamed(DriveSlot& slot) {
     const char* serial = slot.serialNumber;
@@ -45,7 +65,7 @@ void NameAfterAddressIfUnnamed(DriveSlot& slot) {
 
 DriveSlot& CurrentDrive() {
     (void)failureFieldsInstalled;
-    if (currentSlot >= 0 && currentSlot < kSlotCount) return DriveTable[static_cast<std::size_t>(currentSlot)];
+    if (currentSlot >= 0 && currentSlot < SlotsInTable()) return Slot(currentSlot);
     return spareSlot;
 }
 

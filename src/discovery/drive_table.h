@@ -1,6 +1,8 @@
-// The seven drive slots and the run settings that the window and the
-// workers share. Plain memory without a lock: the window starts only one
-// activity at a time and that activity's thread owns the table meanwhile.
+// The drive slots and the run settings that the window and the workers
+// share. The window's seven rows are the first seven slots; a bus with more
+// drives grows the table beyond them, for the command line. Plain memory
+// without a lock: the window starts only one activity at a time and that
+// activity's thread owns the table meanwhile; only the scan grows it.
 #pragma once
 
 #include <array>
@@ -11,6 +13,8 @@
 namespace tamro {
 
 constexpr int kSlotCount = 7;
+// Every drive the one-byte address can name: 16 adapters of 16 targets.
+constexpr int kDriveCapacity = 256;
 constexpr int kLogEntryCapacity = 90;
 constexpr int kErrorListCapacity = 100;
 
@@ -100,19 +104,31 @@ struct DriveSlot {
     std::uint64_t seekCount;
 };
 
+// The window's rows; slots from kSlotCount on are reached through Slot().
 extern std::array<DriveSlot, kSlotCount> DriveTable;
+
+// Slot n of the table, a row or beyond; its address stays put until the
+// next clear. n must be below SlotsInTable().
+DriveSlot& Slot(int n);
+// The rows and every slot grown beyond them since the last clear.
+int SlotsInTable();
+// Makes slot n exist (n below kDriveCapacity), zero when new; the scan
+// calls it before it probes a drive into the slot.
+void GrowTableTo(int n);
 
 // Run settings. The slot at work and its error limits belong to the thread
 // that works on it: drives tested at once each have their own.
 extern thread_local constinit std::int32_t currentSlot;
-extern std::int32_t driveCount;
+extern std::int32_t driveCount;  // 0 to kDriveCapacity; the window shows the first seven
+// Disks the last scan found past the window's rows and did not probe.
+extern std::int32_t drivesBeyondRows;
 extern std::int32_t selectedCount;
 extern std::int32_t writePermitted;
 extern thread_local constinit std::int32_t readErrorLimit;
 extern thread_local constinit std::int32_t otherErrorLimit;
 // microcodeImage and microcodeLength live with the command set that sends them.
 
-// Sets every byte of the seven slots to zero.
+// Sets every byte of the seven rows to zero and drops the slots beyond them.
 void ClearDriveTable();
 
 // A drive that failed its identification, or whose serial number holds no
@@ -120,9 +136,9 @@ void ClearDriveTable();
 // so that its log cannot replace another drive's.
 void NameAfterAddressIfUnnamed(DriveSlot& slot);
 
-// The slot that currentSlot chooses. currentSlot may stand at 7 after the slot
-// display's walk; commands issued then land in a spare record instead of
-// past the table.
+// The slot that currentSlot chooses. currentSlot may stand past the last
+// slot after the slot display's walk; commands issued then land in a spare
+// record instead of past the table.
 DriveSlot& CurrentDrive();
 
 }  // namespace tamro

@@ -45,6 +45,8 @@ public:
     virtual void DriveLine(int slot, std::string_view text, Tone tone) = 0;
     // Ticked and open to the operator, or unticked.
     virtual void Selectable(int slot, bool ticked) = 0;
+    // How many drives the scan found past the seven rows (0: none).
+    virtual void DrivesBeyondRows(int) {}
     // Why the scan failed, before it ends.
     virtual void ScanFailure(std::string_view text) = 0;
     // The scan's end: the disclaimer's buttons, or its failure as an alarm.

@@ -141,11 +141,13 @@ int IdentifyVendor(std::uint8_t ha, std::uint8_t id, const std::uint8_t* inquiry
     return 0;
 }
 
-int ScanBuses() {
+int ScanBuses(ScanReach reach) {
     ClearDriveTable();
     currentSlot = 0;
     driveCount = 0;
+    drivesBeyondRows = 0;
     selectedCount = 0;
+    const int reachable = reach == ScanReach::WindowRows ? kSlotCount : kDriveCapacity;
 
     if (const char* failure = BindAspi()) {
         ShowError(failure);
@@ -167,7 +169,13 @@ int ScanBuses() {
         for (int t = 0; t < targets && t < kAddressLimit; ++t) {
             const auto ha = static_cast<std::uint8_t>(a);
             const auto id = static_cast<std::uint8_t>(t);
-            if (GetDevType(ha, id) != 0 || driveCount >= kSlotCount) continue;
+            if (GetDevType(ha, id) != 0) continue;
+            // Past the window's rows a disk is only counted: no command reaches it.
+            if (driveCount >= reachable) {
+                ++drivesBeyondRows;
+                continue;
+            }
+            GrowTableTo(currentSlot);
             ProbeTarget(ha, id);
             // Every target after this would seem empty.
             if (RequestBlocksExhausted()) {

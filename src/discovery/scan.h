@@ -1,5 +1,5 @@
 // The bus scan: finds the disks on every host adapter and fills the drive
-// table with up to seven of them.
+// table with every one of them; the window's rows hold the first seven.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,10 @@ namespace tamro {
 // block (message already in the window's error line, the `error` label).
 // Once a stop was requested it throws CommandsStopped from its next command,
 // for the caller to catch around it.
-int ScanBuses();
+// WindowRows fills the window's seven rows and only counts the disks past
+// them (drivesBeyondRows); EveryDrive probes every disk into the table.
+enum class ScanReach { WindowRows, EveryDrive };
+int ScanBuses(ScanReach reach = ScanReach::WindowRows);
 
 // Vendor class and log layout of the drive at ha/id from its INQUIRY data,
 // into the current slot. 0, or -1 for an unsupported drive or an unreadable log.

@@ -1,5 +1,6 @@
 #include "discovery/slot_display.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -65,6 +66,7 @@ SlotView DescribeSlot(const DriveSlot& slot) {
 
 void ShowSlots(ScanFailures failures) {
     EngineObserver& list = Observer();
+    const int beyond = std::max(driveCount - kSlotCount, 0) + drivesBeyondRows;
     if (driveCount == 0) {
         for (int n = 0; n < kSlotCount; ++n) {
             list.DriveLine(n, "HA#x/IDxx   Non Connection ", Tone::Unchanged);
@@ -72,14 +74,17 @@ void ShowSlots(ScanFailures failures) {
         }
     }
     list.ListReset(driveCount == 0);
+    list.DrivesBeyondRows(beyond);
     if (driveCount == 0) {
         currentSlot = 0;
         return;
     }
 
-    for (currentSlot = 0; currentSlot < kSlotCount; ++currentSlot) {
+    // The seven rows, then every drive the table holds beyond them.
+    const int slots = std::max(kSlotCount, std::min(driveCount, SlotsInTable()));
+    for (currentSlot = 0; currentSlot < slots; ++currentSlot) {
         const int n = currentSlot;
-        DriveSlot& slot = DriveTable[static_cast<std::size_t>(n)];
+        DriveSlot& slot = Slot(n);
         const SlotView view = DescribeSlot(slot);
         list.DriveLine(n, view.line, view.tone);
 

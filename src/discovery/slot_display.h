@@ -1,4 +1,4 @@
-// The seven drive lines of the window, drawn from what the scan found.
+// The drive lines, drawn from what the scan found: the window shows seven.
 #pragma once
 
 #include <string>
@@ -32,7 +32,8 @@ SlotView DescribeSlot(const DriveSlot& slot);
 // logs it at once; a listing alone leaves it be.
 enum class ScanFailures { JudgeAndLog, Leave };
 
-// Rewrites all seven lines, judgement fields and selection boxes.
+// Rewrites all seven lines, judgement fields and selection boxes, then those
+// of every drive beyond them, and says how many drives the rows cannot hold.
 void ShowSlots(ScanFailures failures = ScanFailures::JudgeAndLog);
 
 }  // namespace tamro

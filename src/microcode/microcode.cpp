@@ -86,7 +86,7 @@ int WriteMicrocodeLog() {
     const std::shared_ptr<DriveReport> report = NewReport(ReportKind::Microcode);
     report->judged = CurrentDrive();
     report->microcodeFile = Choices().MicrocodeFileName();
-    const bool onARow = currentSlot >= 0 && currentSlot < kSlotCount;
+    const bool onARow = currentSlot >= 0 && currentSlot < SlotsInTable();
     const DriveSlot& s = report->judged;
     logparts::LogFile log(LogFileName(s.serialNumber));
     std::FILE* f = log.get();
@@ -118,7 +118,7 @@ int WriteMicrocodeLog() {
 
 MicroCodethread::Outcome MicroCodethread::Execute() try {
     const WorkChoices& choices = Choices();
-    const int slots = driveCount < kSlotCount ? driveCount : kSlotCount;
+    const int slots = driveCount < SlotsInTable() ? driveCount : SlotsInTable();
     selectedCount = 0;
     for (int s = 0; s < slots; ++s)
         if (choices.Chosen(s)) ++selectedCount;
@@ -136,7 +136,7 @@ MicroCodethread::Outcome MicroCodethread::Execute() try {
         SetBar(Bar::Total, driveShare * begun);
         ++begun;
 
-        DriveSlot& slot = DriveTable[static_cast<std::size_t>(s)];
+        DriveSlot& slot = Slot(s);
         StampStartTime(slot);
         slot.runFlags |= kFlagIdentity;
 

@@ -10,6 +10,7 @@
 #else
 #include <csignal>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -47,6 +48,14 @@ BOOL WINAPI ConsoleHandler(DWORD event) {
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
+int TerminalColumns(std::FILE* stream) {
+    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) return 80;
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? columns : 80;
+}
+
 const char* DriveAccessHint() {
     return "is the SCSI adapter's driver installed, and is the program run as an administrator?";
 }
@@ -59,6 +68,12 @@ void OnInterrupt(std::function<void(InterruptKind)> stop) {
 #else
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+int TerminalColumns(std::FILE* stream) {
+    winsize size{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+    return size.ws_col;
+}
 
 const char* DriveAccessHint() {
     return "is the sg module loaded (modprobe sg), and may this user open /dev/sg* "

@@ -9,6 +9,10 @@ namespace tamro::platform {
 
 bool IsTerminal(std::FILE* stream);
 
+// The width of the terminal `stream` writes to, in columns; 80 when it
+// cannot be told (not a terminal, or one that does not say).
+int TerminalColumns(std::FILE* stream);
+
 // Ctrl-C (SIGINT, or the console's Ctrl-C), or a request to end (SIGTERM,
 // Ctrl-Break, the console closing).
 enum class InterruptKind { Interrupt, Terminate };

@@ -120,6 +120,9 @@ constexpr Table BuildTable() {
     put(Ctl(Button1, K::Button, Panel4, kButtonInPanel, "CANCEL"));
     put(Container(Panel3, connect, {380, 256, 100, 34}));
     put(Ctl(Button4, K::Button, Panel3, kButtonInPanel, "RUN."));
+    // Said when the bus holds more drives than the seven rows; beside the
+    // buttons, where the list leaves room.
+    put(Ctl(MoreDrives, K::Label, connect, {6, 254, 258, 38}).Ink(c::kMaroon).Wrap().Hidden());
 
     // The write-permission question, over the slot rows.
     put(Container(WtComfirm, connect, {2, 22, 484, 160}));

@@ -35,7 +35,7 @@ namespace tamro::ui {
     X(DCONF)                                                                   \
     X(Label15) X(PBar) X(PBarLabel) X(Label13)                                 \
     X(Label16) X(TBar) X(TBarLabel) X(Label17)                                 \
-    X(Panel4) X(Button1) X(Panel3) X(Button4)                                  \
+    X(Panel4) X(Button1) X(Panel3) X(Button4) X(MoreDrives)                     \
     X(WtComfirm) X(Panel6) X(GroupBox1) X(Label22) X(Panel5) X(WtOK)           \
     X(Panel1) X(WtNG)                                                          \
     X(Image1)                                                                  \

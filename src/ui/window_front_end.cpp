@@ -21,6 +21,11 @@ bool IsRow(int slot) { return slot >= 0 && slot < static_cast<int>(kSlotRows); }
 
 }  // namespace
 
+std::string MoreDrivesText(int count) {
+    if (count == 1) return "1 more drive is on the bus than these seven rows show: tamro-cli tests every drive.";
+    return std::to_string(count) + " more drives are on the bus than these seven rows show: tamro-cli tests every drive.";
+}
+
 void WindowFrontEnd::Show(ControlId id, std::string_view text, Tone tone) {
     if (tone == Tone::Unchanged)
         form_.SetCaption(id, text);
@@ -77,6 +82,17 @@ void WindowFrontEnd::Selectable(int slot, bool ticked) {
     } else {
         form_.Uncheck(kSelectBoxes[slot]);
     }
+}
+
+void WindowFrontEnd::DrivesBeyondRows(int count) {
+    if (count <= 0) {
+        form_.Hide(ControlId::MoreDrives);
+        return;
+    }
+    const std::string text = MoreDrivesText(count);
+    form_.SetCaption(ControlId::MoreDrives, text);
+    form_.Show(ControlId::MoreDrives);
+    form_.Announce({text, Weight::Kept});
 }
 
 void WindowFrontEnd::ScanFailure(std::string_view text) { form_.SetCaption(ControlId::error, text); }

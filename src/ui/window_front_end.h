@@ -4,11 +4,16 @@
 // attaches it.
 #pragma once
 
+#include <string>
+
 #include "discovery/engine_observer.h"
 #include "ui/narration.h"
 #include "ui/window_model.h"
 
 namespace tamro::ui {
+
+// What the window says of the drives its seven rows cannot hold.
+std::string MoreDrivesText(int count);
 
 class WindowFrontEnd final : public EngineObserver, public WorkChoices {
 public:
@@ -22,6 +27,7 @@ public:
     void ListReset(bool hidden) override;
     void DriveLine(int slot, std::string_view text, Tone tone) override;
     void Selectable(int slot, bool ticked) override;
+    void DrivesBeyondRows(int count) override;
     void ScanFailure(std::string_view text) override;
     void ScanEnded(bool ok) override;
     void Alarm(std::string_view text) override;

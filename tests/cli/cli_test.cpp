@@ -421,6 +421,67 @@ TEST_F(CommandLine, HealthAndMetricsAgreeWithTheJson) {
     }
 }
 
+// Two adapters of fifteen drives, through the demo's command line: every
+// drive listed, tested, logged as when it is tested alone, and counted in
+// the JSON, the metrics and the exit status.
+TEST_F(CommandLine, EveryDriveOfAWideBusIsListedAndTested) {
+    const auto demo = [&](std::vector<std::string> args, const fs::path& in) {
+        args.insert(args.begin(), {"--bus", "wide"});
+        return Cli(args, in, {}, TAMRO_CLI_DEMO);
+    };
+    const Outcome scan = demo({"scan", "--json", "-"}, folder);
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    const Json listed = Json::parse(scan.out);
+    std::vector<std::string> addresses;
+    for (const Json& d : listed["drives"])
+        if (d["state"] == "testable") addresses.push_back(d["address"]);
+    ASSERT_EQ(addresses.size(), 30u);
+    EXPECT_EQ(addresses.back(), "HA#1/ID15");
+    EXPECT_EQ(std::count(addresses.begin(), addresses.end(), "HA#0/ID07"), 0);  // the adapter's own ID
+
+    const fs::path all = folder / "all";
+    fs::create_directories(all);
+    const Outcome run = demo({"run", "--mode", "quick", "--logs", all.string(), "--json", (all / "r.json").string(),
+                              "--metrics", (all / "r.prom").string()}, all);
+    EXPECT_EQ(run.status, 1) << run.err;  // the last drive fails, and only it
+    ExpectValid(all / "r.json");
+    const Json json = ReadJson(all / "r.json");
+    EXPECT_EQ(json["exitStatus"], 1);
+    ASSERT_EQ(json["drives"].size(), 30u);
+    const std::string metrics = ReadAll(all / "r.prom");
+    for (const Json& d : json["drives"]) {
+        const std::string address = d["address"];
+        SCOPED_TRACE(address);
+        EXPECT_EQ(d["verdict"], address == "HA#1/ID15" ? "FAIL" : "PASS");
+        EXPECT_NE(run.err.find(address + "  " + d["verdict"].get<std::string>()), std::string::npos);
+        const std::string who = "serial=\"" + d["identity"]["serial"].get<std::string>() + "\"";
+        EXPECT_EQ(Metric(metrics, "tamro_drive_verdict", who + ",verdict=\"" + d["verdict"].get<std::string>() + "\""), 1);
+    }
+    const auto logs = Logs(all);
+    ASSERT_EQ(logs.size(), 30u);
+
+    // Each drive alone gives the log it gave among the thirty.
+    for (const std::string& address : addresses) {
+        SCOPED_TRACE(address);
+        const int ha = std::stoi(address.substr(3, 1)), id = std::stoi(address.substr(7));
+        const fs::path alone = folder / ("alone" + std::to_string(ha) + "-" + std::to_string(id));
+        fs::create_directories(alone);
+        const Outcome one = demo({"run", "--mode", "quick", "--drives", std::to_string(ha) + ":" + std::to_string(id),
+                                  "--logs", alone.string()}, alone);
+        EXPECT_EQ(one.status, address == "HA#1/ID15" ? 1 : 0) << one.err;
+        const auto mine = Logs(alone);
+        ASSERT_EQ(mine.size(), 1u);
+        ASSERT_EQ(logs.count(mine.begin()->first), 1u) << mine.begin()->first;
+        EXPECT_EQ(logs.at(mine.begin()->first), mine.begin()->second);
+    }
+
+    const Outcome health = demo({"health", "--json", "-"}, folder);
+    EXPECT_EQ(health.status, 0) << health.err;
+    EXPECT_EQ(Json::parse(health.out)["drives"].size(), 30u);
+    // The bus it was made wide with is the demo's alone.
+    EXPECT_EQ(Json::parse(Cli({"scan", "--json", "-"}, folder).out)["drives"].size(), 7u);
+}
+
 // A reason longer than the column's usual width (a drive of another series)
 // widens it: every log stays in one column.
 TEST(CommandLineSummary, EveryLogStaysInOneColumn) {

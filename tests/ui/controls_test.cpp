@@ -69,6 +69,7 @@ std::vector<Expected> ExpectedWindow() {
         {"Button1", K::Button, "Panel4", "CANCEL"},
         {"Panel3", K::Panel, "connect", ""},
         {"Button4", K::Button, "Panel3", "RUN."},
+        {"MoreDrives", K::Label, "connect", "", false, true, false, c::kMaroon},
         {"WtComfirm", K::Panel, "connect", ""},
         {"Panel6", K::Panel, "WtComfirm", ""},
         {"GroupBox1", K::GroupBox, "WtComfirm", "Do you permit to issue Write command on all drives ?", true, true,

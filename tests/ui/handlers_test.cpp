@@ -6,6 +6,7 @@
 #include "platform/time_text.h"
 #include "reports/drive_log.h"
 #include "ui/accessible_names.h"
+#include "ui/window_front_end.h"
 #include "window_fixture.h"
 
 namespace tamro::test {
@@ -129,6 +130,34 @@ TEST_F(Screens, AcceptShowsTheDriveListReadyToRun) {
     EXPECT_TRUE(Form().IsChecked(ControlId::ID0D));
     EXPECT_TRUE(Usable(ControlId::ID0D));
     EXPECT_EQ(Form().Caption(ControlId::J0), "");
+    EXPECT_FALSE(Showing(ControlId::MoreDrives));  // the default bus fits the rows
+}
+
+// Thirty drives: the rows show the first seven as ever, and the window says
+// in words how many more there are and what tests them, to a listener too.
+// The drives past the rows are counted, never sent a command.
+TEST_F(Screens, AWideBusFillsTheRowsAndSaysHowManyDrivesAreNotShown) {
+    sim_reset_wide(2, 15);
+    sim_set_service_time_us(0);
+    StartAndAccept();
+    const char* addresses[] = {"HA#0/ID00", "HA#0/ID01", "HA#0/ID02", "HA#0/ID03",
+                               "HA#0/ID04", "HA#0/ID05", "HA#0/ID06"};
+    for (int n = 0; n < kSlotCount; ++n) {
+        EXPECT_EQ(Form().Caption(ui::kSlotLines[n]).substr(0, 9), addresses[n]);
+        EXPECT_TRUE(Form().IsChecked(kSelect[n]));
+    }
+    ASSERT_TRUE(Showing(ControlId::MoreDrives));
+    const std::string notice = Form().Caption(ControlId::MoreDrives);
+    EXPECT_EQ(notice, ui::MoreDrivesText(23));
+    EXPECT_NE(notice.find("23 more drives"), std::string::npos);
+    EXPECT_NE(notice.find("tamro-cli tests every drive"), std::string::npos);
+    EXPECT_EQ(ui::AccessibleName(ControlId::MoreDrives, [](ControlId id) { return Form().Caption(id); }), notice);
+    for (std::size_t i = 0; i < sim_trace_count(); ++i) {
+        SimTraceEntry e;
+        ASSERT_EQ(sim_trace_get(i, &e), 0);
+        EXPECT_TRUE(e.ha == 0 && e.target < 7) << int(e.ha) << ":" << int(e.target);
+    }
+    EXPECT_EQ(ui::MoreDrivesText(1).find("1 more drive is"), 0u);
 }
 
 TEST_F(Screens, UntickingASlotMarksItsJudgeFieldAndTickingClearsIt) {
