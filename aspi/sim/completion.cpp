@@ -237,19 +237,45 @@ private:
         return next_due_.load(std::memory_order_relaxed) <= now.time_since_epoch().count();
     }
 
+    // Spinning pays only while a core is free for it: with more spinning
+    // workers than spare cores, the spin takes the time of the very threads
+    // that would send the next request.
+    class SpinTurn {
+    public:
+        SpinTurn() : taken_(spinners().fetch_add(1, std::memory_order_acq_rel) < Limit()) {}
+        ~SpinTurn() { spinners().fetch_sub(1, std::memory_order_acq_rel); }
+        SpinTurn(const SpinTurn&) = delete;
+        SpinTurn& operator=(const SpinTurn&) = delete;
+        explicit operator bool() const { return taken_; }
+
+    private:
+        static std::atomic<int>& spinners() {
+            static std::atomic<int> count{0};
+            return count;
+        }
+        static int Limit() {
+            static const int limit = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+            return limit;
+        }
+        bool taken_;
+    };
+
     Work next() {
         // try_lock while spinning: blocking on a producer that still holds
         // the lock would cost a futex sleep and wake-up per request.
-        const auto until = Clock::now() + kSpin;
-        Clock::time_point now;
-        do {
-            now = Clock::now();
-            if ((queued_.load(std::memory_order_acquire) != 0 || due(now)) && mu_.try_lock()) {
-                std::lock_guard<std::mutex> lock(mu_, std::adopt_lock);
-                if (auto w = take(now)) return std::move(*w);
-            }
-            cpu_relax();
-        } while (now < until);
+        {
+            const SpinTurn turn;
+            const auto until = turn ? Clock::now() + kSpin : Clock::now();
+            Clock::time_point now;
+            do {
+                now = Clock::now();
+                if ((queued_.load(std::memory_order_acquire) != 0 || due(now)) && mu_.try_lock()) {
+                    std::lock_guard<std::mutex> lock(mu_, std::adopt_lock);
+                    if (auto w = take(now)) return std::move(*w);
+                }
+                cpu_relax();
+            } while (now < until);
+        }
         std::unique_lock<std::mutex> lock(mu_);
         for (;;) {
             if (auto w = take(Clock::now())) return std::move(*w);
@@ -294,6 +320,7 @@ private:
     std::atomic<std::size_t> finishing_{0};
     std::atomic<Clock::rep> next_due_{Clock::time_point::max().time_since_epoch().count()};
     bool sleeping_ = false;
+    Clock::time_point served_{};  // when the last request's service ended; the worker's own
     std::thread thread_;
 };
 
@@ -418,7 +445,14 @@ void service(unsigned us) {
 }
 
 void Worker::serve(const Job& job) {
-    service(job.service_us);
+    // The drive starts on a request when it arrives, or when it is done with
+    // the one before: a worker that got the processor late has already
+    // spent that much of the service time, and sleeps only for the rest.
+    if (job.service_us != 0) {
+        const Clock::time_point done = std::max(job.sent, served_) + std::chrono::microseconds(job.service_us);
+        if (done > Clock::now()) std::this_thread::sleep_until(done);
+        served_ = done;
+    }
     Outcome o = carry_out(job.srb);
     if (!held(job.srb, o, job.sent)) finish(job.srb, o, true);
 }

@@ -5,6 +5,8 @@
 #else
 #include <cerrno>
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <chrono>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -51,6 +53,27 @@ namespace {
 // counter back to zero. The descriptor is non-blocking so that a waiter whose
 // poll saw the signal but lost the read to another reader goes on waiting
 // instead of blocking past its time-out.
+// One turn of the spinning waiters allowed at a time per spare core.
+class SpinTurn {
+public:
+    SpinTurn() : taken_(Spinners().fetch_add(1, std::memory_order_acq_rel) < Limit()) {}
+    ~SpinTurn() { Spinners().fetch_sub(1, std::memory_order_acq_rel); }
+    SpinTurn(const SpinTurn&) = delete;
+    SpinTurn& operator=(const SpinTurn&) = delete;
+    explicit operator bool() const { return taken_; }
+
+private:
+    static std::atomic<int>& Spinners() {
+        static std::atomic<int> count{0};
+        return count;
+    }
+    static int Limit() {
+        static const int limit = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+        return limit;
+    }
+    bool taken_;
+};
+
 class EventFdEvent final : public CompletionEvent {
 public:
     explicit EventFdEvent(int fd) : fd_(fd) {}
@@ -62,11 +85,16 @@ public:
         const auto deadline = start + std::chrono::milliseconds(timeoutMs);
         // A request that completes within microseconds is taken without
         // putting the thread to sleep; anything slower is waited for in poll.
-        const auto spinUntil = std::min(deadline, start + kSpin);
-        do {
-            if (Consume()) return WaitResult::Signalled;
-            if (errno != EAGAIN) return WaitResult::Failed;
-        } while (Clock::now() < spinUntil);
+        // Only while a core is free for it: many drives at work at once
+        // would spin away the time of the threads that complete them.
+        {
+            const SpinTurn turn;
+            const auto spinUntil = turn ? std::min(deadline, start + kSpin) : start;
+            do {
+                if (Consume()) return WaitResult::Signalled;
+                if (errno != EAGAIN) return WaitResult::Failed;
+            } while (Clock::now() < spinUntil);
+        }
         for (;;) {
             if (Consume()) return WaitResult::Signalled;
             if (errno != EAGAIN) return WaitResult::Failed;
