@@ -26,6 +26,7 @@
 
 #include "ui/accessible_names.h"
 #include "ui/qt/form_view.h"
+#include "ui/window_front_end.h"
 
 namespace tamro::ui::qt {
 namespace {
@@ -196,6 +197,22 @@ TEST_F(FormViewTest, AccessibleNamesAreWhatASightedUserReads) {
     EXPECT_EQ(read(ControlId::ID2D).first, "Select HA#x/IDxx  Non Connection FAIL");
     EXPECT_EQ(read(ControlId::ID2).first, "Open log of HA#x/IDxx  Non Connection FAIL");
     EXPECT_EQ(view->Widget(ControlId::J2)->accessibleDescription(), "");
+}
+
+// The notice of drives past the rows, at its longest, fits its place and is
+// read as it is shown.
+TEST_F(FormViewTest, TheNoticeOfMoreDrivesIsShownWholeAndRead) {
+    ShowWindow();
+    auto* notice = Get<QLabel>(ControlId::MoreDrives);
+    EXPECT_FALSE(notice->isVisible());
+    const std::string text = MoreDrivesText(16 * 16 - 7);  // every address the rows leave out
+    model.SetCaption(ControlId::MoreDrives, text);
+    model.Show(ControlId::MoreDrives);
+    view->Flush();
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->text().toStdString(), text);
+    EXPECT_LE(notice->heightForWidth(notice->width()), notice->height());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(notice)->text(QAccessible::Name).toStdString(), text);
 }
 
 // Screen readers take a frame for a window of its own: the window is the one
