@@ -195,7 +195,9 @@ void CliFrontEnd::LineLocked(int slot, const std::string& text, ProgressClock::t
 }
 
 // Every chosen drive's bar, drawn over the previous drawing; at most ten
-// times a second unless a verdict came.
+// times a second unless a verdict came. A terminal too low for every drive
+// shows those at work first and one line for the rest: a drawing taller than
+// the terminal could not be drawn over.
 void CliFrontEnd::DrawLocked(bool force) {
     if (display_ != Display::Bars) return;
     const auto now = env_.now();
@@ -203,17 +205,33 @@ void CliFrontEnd::DrawLocked(bool force) {
     drawn_ = now;
     // Read at each drawing: the terminal may have been resized meanwhile.
     const int columns = env_.columns();
+    const int height = env_.rows();
+    std::vector<std::size_t> shown;
+    for (std::size_t s = 0; s < rows_.size(); ++s)
+        if (rows_[s].chosen) shown.push_back(s);
+    const std::size_t room = height > 2 ? static_cast<std::size_t>(height - 2) : shown.size();
+    std::size_t judged = 0, hidden = 0;
+    if (shown.size() > room + 1) {
+        const auto rank = [this](std::size_t s) { return rows_[s].ended ? 2 : rows_[s].started ? 0 : 1; };
+        std::stable_sort(shown.begin(), shown.end(), [&](std::size_t a, std::size_t b) { return rank(a) < rank(b); });
+        for (std::size_t k = room; k < shown.size(); ++k) judged += rows_[shown[k]].ended ? 1 : 0;
+        hidden = shown.size() - room;
+        shown.resize(room);
+        std::sort(shown.begin(), shown.end());
+    }
     std::string frame;
     if (drawnRows_ > 0) frame += "\x1b[" + std::to_string(drawnRows_) + "A";
-    int rows = 0;
-    for (std::size_t s = 0; s < rows_.size(); ++s) {
+    for (std::size_t s : shown) {
         const Row& row = rows_[s];
-        if (!row.chosen) continue;
         const std::string& what = row.verdict.empty() ? row.phase : row.verdict;
         frame += "\r\x1b[K" + BarLine(Name(static_cast<int>(s)), row.test, ElapsedLocked(row, now), what, columns) + "\n";
-        ++rows;
     }
-    drawnRows_ = rows;
+    if (hidden > 0) {
+        std::string more = "... " + std::to_string(hidden) + " more drives, " + std::to_string(judged) + " of them judged";
+        if (more.size() > static_cast<std::size_t>(std::max(columns - 1, 1))) more.resize(static_cast<std::size_t>(std::max(columns - 1, 1)));
+        frame += "\r\x1b[K" + more + "\n";
+    }
+    drawnRows_ = static_cast<int>(shown.size()) + (hidden > 0 ? 1 : 0);
     std::fputs(frame.c_str(), env_.out);
     std::fflush(env_.out);
 }

@@ -24,6 +24,8 @@ using ProgressClock = std::chrono::steady_clock;
 struct DisplayEnvironment {
     std::function<ProgressClock::time_point()> now = [] { return ProgressClock::now(); };
     std::function<int()> columns = [] { return 80; };
+    // The terminal's height; 0: not known, every drive gets its line.
+    std::function<int()> rows = [] { return 0; };
     // In a pipe, a drive at work that has said nothing this long says where
     // it is, so that a long phase never looks like a hang.
     ProgressClock::duration heartbeat = std::chrono::seconds(30);

@@ -293,6 +293,7 @@ void RunCommandLine(const std::vector<std::string>& args, const char* moreUsage)
                                                         : CliFrontEnd::Display::Lines;
     DisplayEnvironment environment;
     environment.columns = [] { return platform::TerminalColumns(stderr); };
+    environment.rows = [] { return platform::TerminalRows(stderr); };
     static CliFrontEnd front(display, o.mode, platform::FullPath(o.microcodeFile), environment);
     SetFrontEnd(front, front);
     static Session session(o, front);

@@ -56,6 +56,14 @@ int TerminalColumns(std::FILE* stream) {
     return columns > 0 ? columns : 80;
 }
 
+int TerminalRows(std::FILE* stream) {
+    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) return 0;
+    const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+    return rows > 0 ? rows : 0;
+}
+
 const char* DriveAccessHint() {
     return "is the SCSI adapter's driver installed, and is the program run as an administrator?";
 }
@@ -73,6 +81,12 @@ int TerminalColumns(std::FILE* stream) {
     winsize size{};
     if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
     return size.ws_col;
+}
+
+int TerminalRows(std::FILE* stream) {
+    winsize size{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_row;
 }
 
 const char* DriveAccessHint() {

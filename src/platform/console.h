@@ -12,6 +12,8 @@ bool IsTerminal(std::FILE* stream);
 // The width of the terminal `stream` writes to, in columns; 80 when it
 // cannot be told (not a terminal, or one that does not say).
 int TerminalColumns(std::FILE* stream);
+// Its height in lines; 0 when it cannot be told.
+int TerminalRows(std::FILE* stream);
 
 // Ctrl-C (SIGINT, or the console's Ctrl-C), or a request to end (SIGTERM,
 // Ctrl-Break, the console closing).

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -64,13 +65,20 @@ TEST(Progress, ABarLineNeverReachesTheTerminalsLastColumn) {
         << wide;
 }
 
-TEST(Progress, ThirtyDrivesAreDrawnOverThemselvesAtEveryWidth) {
+TEST(Progress, ThirtyDrivesAreDrawnOverThemselvesAtEverySize) {
     Table(30);
-    for (int columns : {80, 60}) {
+    struct Size {
+        int columns, rows;
+        std::size_t lines;  // each drawing's
+    };
+    // A terminal of 24 lines: 22 drives and one line for the other eight.
+    for (const Size size : {Size{80, 0, 30}, Size{60, 0, 30}, Size{80, 24, 23}}) {
+        SCOPED_TRACE(std::to_string(size.columns) + "x" + std::to_string(size.rows));
         std::FILE* out = std::tmpfile();
         ASSERT_NE(out, nullptr);
         cli::DisplayEnvironment env;
-        env.columns = [columns] { return columns; };
+        env.columns = [size] { return size.columns; };
+        env.rows = [size] { return size.rows; };
         env.out = out;
         CliFrontEnd front(CliFrontEnd::Display::Bars, TestMode::Standard, "", env);
         front.Choose(std::vector<bool>(30, true));
@@ -79,15 +87,19 @@ TEST(Progress, ThirtyDrivesAreDrawnOverThemselvesAtEveryWidth) {
         front.Tick();
         const std::string text = Contents(out);
         std::fclose(out);
-        for (const std::string& line : ShownLines(text))
-            EXPECT_LT(line.size(), static_cast<std::size_t>(columns)) << line;
-        // Each drawing after the first goes back up over the thirty lines
-        // before it, and no further.
-        std::size_t ups = 0;
-        for (std::size_t at = text.find("\x1b["); at != std::string::npos; at = text.find("\x1b[", at + 1))
-            if (text.compare(at, 5, "\x1b[30A") == 0) ++ups;
-        EXPECT_EQ(ups, ShownLines(text).size() / 30 - 1);
-        EXPECT_EQ(ShownLines(text).size() % 30, 0u);
+        const std::vector<std::string> lines = ShownLines(text);
+        for (const std::string& line : lines) EXPECT_LT(line.size(), static_cast<std::size_t>(size.columns)) << line;
+        // Each drawing after the first goes back up over the lines before
+        // it, and no further.
+        std::vector<std::string> ups;
+        const std::regex up("\x1b\\[([0-9]+)A");
+        for (auto m = std::sregex_iterator(text.begin(), text.end(), up); m != std::sregex_iterator(); ++m)
+            ups.push_back((*m)[1]);
+        ASSERT_EQ(lines.size() % size.lines, 0u);
+        EXPECT_EQ(ups, std::vector<std::string>(lines.size() / size.lines - 1, std::to_string(size.lines)));
+        if (size.rows != 0) {
+            EXPECT_EQ(lines.back(), "... 8 more drives, 1 of them judged");
+        }
     }
 }
 
