@@ -48,7 +48,7 @@ std::string BarLine(const std::string& name, int position, const std::string& el
     std::snprintf(percent, sizeof percent, "%3d%%", position * 100 / kProgressMaximum);
     // The bar gives way first, so that the phase keeps room to be read.
     constexpr std::size_t kWidest = 30, kNarrowest = 8, kRoomForPhase = 22;
-    const std::size_t fixed = name.size() + 3 + std::strlen(percent) + 1 + elapsed.size() + 2;
+    const std::size_t fixed = name.size() + 4 + std::strlen(percent) + 1 + elapsed.size() + 2;
     const std::size_t spare = limit > fixed + kRoomForPhase ? limit - fixed - kRoomForPhase : 0;
     const std::size_t width = std::min(kWidest, spare);
     std::string line = name + " ";

@@ -59,10 +59,14 @@ TEST(Progress, ABarLineNeverReachesTheTerminalsLastColumn) {
                 EXPECT_LE(line.size(), static_cast<std::size_t>(columns - 1)) << columns << " " << line;
                 EXPECT_EQ(line.rfind(name, 0), 0u) << line;
             }
-    // Room enough: the bar, the percentage, the time and the whole phase.
+    // Room enough: the bar, the percentage, the time and the whole phase;
+    // at 60 columns a shorter bar, the phase still whole.
     const std::string wide = cli::BarLine("HA#0/ID00", 500, "0:00:07", "** Random Seek Read **", 80);
     EXPECT_NE(wide.find("[###############...............]  50% 0:00:07  ** Random Seek Read **"), std::string::npos)
         << wide;
+    const std::string narrow = cli::BarLine("HA#0/ID00", 500, "0:00:07", "** Random Seek Read **", 60);
+    EXPECT_TRUE(narrow.ends_with("]  50% 0:00:07  ** Random Seek Read **")) << narrow;
+    EXPECT_NE(narrow.find("[#####"), std::string::npos) << narrow;
 }
 
 TEST(Progress, ThirtyDrivesAreDrawnOverThemselvesAtEverySize) {
