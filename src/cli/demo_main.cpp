@@ -1,15 +1,19 @@
 // tamro-cli-demo: tamro-cli on the simulated bus beside it, which it can make
 // wide before the scan. Only the demo's command line offers this: the window
-// and tamro-cli never read it, so nobody testing real drives can trip it.
+// and tamro-cli never read it, so nobody testing real drives can trip it. The
+// bus is built through the very library the scan then binds, loaded as the
+// scan loads it.
 #include <charconv>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/command_line.h"
-#include "sim_control.h"
+#include "platform/dynamic_library.h"
 
 namespace {
+
+namespace platform = tamro::platform;
 
 constexpr char kDemoUsage[] =
     "\n"
@@ -36,6 +40,18 @@ bool WideBus(const std::string& text, int& adapters, int& drives) {
            Count(text.substr(x + 1), 1, 15, drives);
 }
 
+// The simulator's own call for a wide bus; false when the library beside
+// the program is not the simulator.
+bool MakeWide(int adapters, int drives) {
+    using ResetWide = void (*)(int, int);
+    const platform::ModuleHandle library = platform::LoadModule("wnaspi32");
+    if (library == nullptr) return false;
+    const auto reset = reinterpret_cast<ResetWide>(platform::FindEntryPoint(library, "sim_reset_wide"));
+    if (reset == nullptr) return false;
+    reset(adapters, drives);
+    return true;  // the module stays loaded: the scan binds it again
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,7 +69,10 @@ int main(int argc, char** argv) {
         if (bus == "default") {
             // The library starts with it.
         } else if (WideBus(bus, adapters, drives)) {
-            sim_reset_wide(adapters, drives);
+            if (!MakeWide(adapters, drives)) {
+                std::fprintf(stderr, "tamro-cli-demo: the wnaspi32 beside it is not the simulated bus\n");
+                return 3;
+            }
         } else {
             std::fprintf(stderr, "tamro-cli-demo: --bus needs default, wide, or AxD such as 2x15\n");
             return 3;
