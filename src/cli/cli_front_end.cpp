@@ -224,11 +224,13 @@ void CliFrontEnd::DrawLocked(bool force) {
     for (std::size_t s : shown) {
         const Row& row = rows_[s];
         const std::string& what = row.verdict.empty() ? row.phase : row.verdict;
-        frame += "\r\x1b[K" + BarLine(Name(static_cast<int>(s)), row.test, ElapsedLocked(row, now), what, columns) + "\n";
+        const std::string line = BarLine(Name(static_cast<int>(s)), row.test, ElapsedLocked(row, now), what, columns);
+        frame += "\r\x1b[K" + line + "\n";
     }
     if (hidden > 0) {
-        std::string more = "... " + std::to_string(hidden) + " more drives, " + std::to_string(judged) + " of them judged";
-        if (more.size() > static_cast<std::size_t>(std::max(columns - 1, 1))) more.resize(static_cast<std::size_t>(std::max(columns - 1, 1)));
+        std::string more =
+            "... " + std::to_string(hidden) + " more drives, " + std::to_string(judged) + " of them judged";
+        more.resize(std::min(more.size(), static_cast<std::size_t>(std::max(columns - 1, 1))));
         frame += "\r\x1b[K" + more + "\n";
     }
     drawnRows_ = static_cast<int>(shown.size()) + (hidden > 0 ? 1 : 0);

@@ -23,7 +23,8 @@ bool IsRow(int slot) { return slot >= 0 && slot < static_cast<int>(kSlotRows); }
 
 std::string MoreDrivesText(int count) {
     if (count == 1) return "1 more drive is on the bus than these seven rows show: tamro-cli tests every drive.";
-    return std::to_string(count) + " more drives are on the bus than these seven rows show: tamro-cli tests every drive.";
+    return std::to_string(count) +
+           " more drives are on the bus than these seven rows show: tamro-cli tests every drive.";
 }
 
 void WindowFrontEnd::Show(ControlId id, std::string_view text, Tone tone) {

@@ -455,7 +455,8 @@ TEST_F(CommandLine, EveryDriveOfAWideBusIsListedAndTested) {
         EXPECT_EQ(d["verdict"], address == "HA#1/ID15" ? "FAIL" : "PASS");
         EXPECT_NE(run.err.find(address + "  " + d["verdict"].get<std::string>()), std::string::npos);
         const std::string who = "serial=\"" + d["identity"]["serial"].get<std::string>() + "\"";
-        EXPECT_EQ(Metric(metrics, "tamro_drive_verdict", who + ",verdict=\"" + d["verdict"].get<std::string>() + "\""), 1);
+        const std::string verdict = d["verdict"];
+        EXPECT_EQ(Metric(metrics, "tamro_drive_verdict", who + ",verdict=\"" + verdict + "\""), 1);
     }
     const auto logs = Logs(all);
     ASSERT_EQ(logs.size(), 30u);
