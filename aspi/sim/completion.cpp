@@ -237,54 +237,42 @@ private:
         return next_due_.load(std::memory_order_relaxed) <= now.time_since_epoch().count();
     }
 
-    // Spinning pays only while a core is free for it: with more spinning
-    // workers than spare cores, the spin takes the time of the very threads
-    // that would send the next request.
-    class SpinTurn {
-    public:
-        SpinTurn() : taken_(spinners().fetch_add(1, std::memory_order_acq_rel) < Limit()) {}
-        ~SpinTurn() { spinners().fetch_sub(1, std::memory_order_acq_rel); }
-        SpinTurn(const SpinTurn&) = delete;
-        SpinTurn& operator=(const SpinTurn&) = delete;
-        explicit operator bool() const { return taken_; }
-
-    private:
-        static std::atomic<int>& spinners() {
-            static std::atomic<int> count{0};
-            return count;
-        }
-        static int Limit() {
-            static const int limit = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
-            return limit;
-        }
-        bool taken_;
-    };
+    // Spinning pays only while a core is free for it: with more targets at
+    // work than spare cores, a spin takes the time of the very threads that
+    // would send the next request, and the worker waits on its condition.
+    static std::atomic<int>& awake() {
+        static std::atomic<int> count{0};  // workers not waiting on their condition
+        return count;
+    }
+    static bool spin_pays() {
+        static const int spare = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+        return awake().load(std::memory_order_relaxed) <= spare;
+    }
 
     Work next() {
         // try_lock while spinning: blocking on a producer that still holds
         // the lock would cost a futex sleep and wake-up per request.
-        {
-            const SpinTurn turn;
-            const auto until = turn ? Clock::now() + kSpin : Clock::now();
-            Clock::time_point now;
-            do {
-                now = Clock::now();
-                if ((queued_.load(std::memory_order_acquire) != 0 || due(now)) && mu_.try_lock()) {
-                    std::lock_guard<std::mutex> lock(mu_, std::adopt_lock);
-                    if (auto w = take(now)) return std::move(*w);
-                }
-                cpu_relax();
-            } while (now < until);
-        }
+        const auto until = spin_pays() ? Clock::now() + kSpin : Clock::now();
+        Clock::time_point now;
+        do {
+            now = Clock::now();
+            if ((queued_.load(std::memory_order_acquire) != 0 || due(now)) && mu_.try_lock()) {
+                std::lock_guard<std::mutex> lock(mu_, std::adopt_lock);
+                if (auto w = take(now)) return std::move(*w);
+            }
+            cpu_relax();
+        } while (now < until);
         std::unique_lock<std::mutex> lock(mu_);
         for (;;) {
             if (auto w = take(Clock::now())) return std::move(*w);
             sleeping_ = true;
+            awake().fetch_sub(1, std::memory_order_relaxed);
             const Clock::time_point next{Clock::duration{next_due_.load(std::memory_order_relaxed)}};
             if (next == Clock::time_point::max())
                 cv_.wait(lock);
             else
                 cv_.wait_until(lock, next);
+            awake().fetch_add(1, std::memory_order_relaxed);
             sleeping_ = false;
         }
     }
@@ -458,6 +446,7 @@ void Worker::serve(const Job& job) {
 }
 
 void Worker::run() {
+    awake().fetch_add(1, std::memory_order_relaxed);
     for (;;) {
         Work w = next();
         if (const Job* job = std::get_if<Job>(&w))

@@ -53,25 +53,26 @@ namespace {
 // counter back to zero. The descriptor is non-blocking so that a waiter whose
 // poll saw the signal but lost the read to another reader goes on waiting
 // instead of blocking past its time-out.
-// One turn of the spinning waiters allowed at a time per spare core.
-class SpinTurn {
+// Threads waiting for a completion now. Spinning pays only while a core is
+// free for it: with more waiters than spare cores, a spin takes the time of
+// the threads that would complete the requests.
+class Waiting {
 public:
-    SpinTurn() : taken_(Spinners().fetch_add(1, std::memory_order_acq_rel) < Limit()) {}
-    ~SpinTurn() { Spinners().fetch_sub(1, std::memory_order_acq_rel); }
-    SpinTurn(const SpinTurn&) = delete;
-    SpinTurn& operator=(const SpinTurn&) = delete;
-    explicit operator bool() const { return taken_; }
+    Waiting() : others_(Count().fetch_add(1, std::memory_order_relaxed)) {}
+    ~Waiting() { Count().fetch_sub(1, std::memory_order_relaxed); }
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+    bool SpinPays() const {
+        static const int spare = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+        return others_ < spare;
+    }
 
 private:
-    static std::atomic<int>& Spinners() {
+    static std::atomic<int>& Count() {
         static std::atomic<int> count{0};
         return count;
     }
-    static int Limit() {
-        static const int limit = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
-        return limit;
-    }
-    bool taken_;
+    int others_;
 };
 
 class EventFdEvent final : public CompletionEvent {
@@ -85,16 +86,12 @@ public:
         const auto deadline = start + std::chrono::milliseconds(timeoutMs);
         // A request that completes within microseconds is taken without
         // putting the thread to sleep; anything slower is waited for in poll.
-        // Only while a core is free for it: many drives at work at once
-        // would spin away the time of the threads that complete them.
-        {
-            const SpinTurn turn;
-            const auto spinUntil = turn ? std::min(deadline, start + kSpin) : start;
-            do {
-                if (Consume()) return WaitResult::Signalled;
-                if (errno != EAGAIN) return WaitResult::Failed;
-            } while (Clock::now() < spinUntil);
-        }
+        const Waiting waiting;
+        const auto spinUntil = waiting.SpinPays() ? std::min(deadline, start + kSpin) : start;
+        do {
+            if (Consume()) return WaitResult::Signalled;
+            if (errno != EAGAIN) return WaitResult::Failed;
+        } while (Clock::now() < spinUntil);
         for (;;) {
             if (Consume()) return WaitResult::Signalled;
             if (errno != EAGAIN) return WaitResult::Failed;
