@@ -1,6 +1,7 @@
 #include "platform/console.h"
 
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -48,19 +49,28 @@ BOOL WINAPI ConsoleHandler(DWORD event) {
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
-int TerminalColumns(std::FILE* stream) {
+namespace {
+
+// The console window `stream` writes to, as columns and lines; none when it
+// is no console.
+std::optional<SMALL_RECT> ConsoleWindow(std::FILE* stream) {
     HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) return 80;
-    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) return std::nullopt;
+    return info.srWindow;
+}
+
+}  // namespace
+
+int TerminalColumns(std::FILE* stream) {
+    const std::optional<SMALL_RECT> window = ConsoleWindow(stream);
+    const int columns = window ? window->Right - window->Left + 1 : 0;
     return columns > 0 ? columns : 80;
 }
 
 int TerminalRows(std::FILE* stream) {
-    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info)) return 0;
-    const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+    const std::optional<SMALL_RECT> window = ConsoleWindow(stream);
+    const int rows = window ? window->Bottom - window->Top + 1 : 0;
     return rows > 0 ? rows : 0;
 }
 
