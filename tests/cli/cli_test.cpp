@@ -12,7 +12,6 @@
 #include <cmath>
 #include <future>
 #include <nlohmann/json.hpp>
-#include <regex>
 
 #include "cli/results.h"
 #include "diagnostics/run_fixture.h"
@@ -113,9 +112,14 @@ Json DriveAt(const Json& results, const std::string& address) {
 
 // "Label : 12." from a log.
 long LogNumber(const std::string& log, const std::string& label) {
-    std::smatch m;
-    if (!std::regex_search(log, m, std::regex(label + R"(\s*: ([0-9]+)\.)"))) return -1;
-    return std::stol(m[1]);
+    for (std::size_t at = log.find(label); at != std::string::npos; at = log.find(label, at + 1)) {
+        std::size_t i = log.find_first_not_of(" \t\r\n", at + label.size());
+        if (i == std::string::npos || log.compare(i, 2, ": ") != 0) continue;
+        const std::size_t digits = log.find_first_not_of("0123456789", i + 2);
+        if (digits == i + 2 || digits == std::string::npos || log[digits] != '.') continue;
+        return std::stol(log.substr(i + 2, digits - i - 2));
+    }
+    return -1;
 }
 
 std::map<std::string, std::string> Logs(const fs::path& folder) {

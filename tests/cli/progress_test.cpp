@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -96,9 +95,11 @@ TEST(Progress, ThirtyDrivesAreDrawnOverThemselvesAtEverySize) {
         // Each drawing after the first goes back up over the lines before
         // it, and no further.
         std::vector<std::string> ups;
-        const std::regex up("\x1b\\[([0-9]+)A");
-        for (auto m = std::sregex_iterator(text.begin(), text.end(), up); m != std::sregex_iterator(); ++m)
-            ups.push_back((*m)[1]);
+        for (std::size_t at = text.find("\x1b["); at != std::string::npos; at = text.find("\x1b[", at + 1)) {
+            const std::size_t end = text.find_first_not_of("0123456789", at + 2);
+            if (end != std::string::npos && end > at + 2 && text[end] == 'A')
+                ups.push_back(text.substr(at + 2, end - at - 2));
+        }
         ASSERT_EQ(lines.size() % size.lines, 0u);
         EXPECT_EQ(ups, std::vector<std::string>(lines.size() / size.lines - 1, std::to_string(size.lines)));
         if (size.rows != 0) {
