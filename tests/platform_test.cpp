@@ -3,17 +3,22 @@
 
 #include <chrono>
 #include <clocale>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include "platform/completion_event.h"
 #include "platform/dynamic_library.h"
+#include "platform/folders.h"
 #include "platform/time_text.h"
+#include "temp_folder.h"
 
 namespace tamro::test {
 namespace {
@@ -132,6 +137,35 @@ TEST(TimeText, LocalTimeIgnoresTheLocale) {
     EXPECT_EQ(text[13], ':');
     EXPECT_EQ(text[16], ':');
     EXPECT_EQ(platform::LocalTimeText().size(), 24u);
+}
+
+// A file replaced whole: its old mode kept (a new one readable by others),
+// no part file left, and nothing made where the folder is missing.
+TEST(FileWrittenWhole, KeepsTheModeAndLeavesNoPart) {
+    namespace fs = std::filesystem;
+    const fs::path folder = MakeTempFolder("tamro-whole");
+    const fs::path kept = folder / "kept.json", fresh = folder / "fresh.prom";
+    { std::ofstream(kept) << "old"; }
+#ifndef _WIN32
+    ASSERT_EQ(chmod(kept.c_str(), 0640), 0);
+#endif
+    ASSERT_TRUE(platform::WriteFileWhole(kept.string(), "new text"));
+    ASSERT_TRUE(platform::WriteFileWhole(fresh.string(), std::string(100000, 'x')));
+    std::ifstream in(kept);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new text");
+    EXPECT_EQ(fs::file_size(fresh), 100000u);
+#ifndef _WIN32
+    struct stat st {};
+    ASSERT_EQ(stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+#endif
+    EXPECT_FALSE(platform::WriteFileWhole((folder / "missing" / "x.json").string(), "x"));
+    int files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) files += e.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 2);
+    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -226,14 +226,26 @@ private:
             std::fputs("\n", table);
             PrintSummary(table, results_);
         }
-        // The status the outputs say is the one returned, unless one of them
-        // cannot be written.
-        const int status = ExitStatusOf(results_);
-        bool written = Write(json_, [&] { return ResultsJson(results_, status); });
-        written &= Write(metrics_, [&] { return ResultsMetrics(results_, status); });
-        if (written) return status;
-        results_.jsonUnwritten = true;
-        return ExitStatusOf(results_);
+        // Every output says the status the process returns: when one file
+        // cannot be written, one written already is written again with the
+        // status that follows. Stdout comes last, as it can be said only once.
+        int status = ExitStatusOf(results_);
+        std::vector<Output*> written;
+        for (Output* output : {&json_, &metrics_}) {
+            if (output->file == kStandardOutput) continue;
+            if (Write(*output, status)) written.push_back(output);
+            else results_.jsonUnwritten = true;
+        }
+        if (const int now = ExitStatusOf(results_); now != status) {
+            status = now;
+            for (Output* output : written) Write(*output, status);
+        }
+        for (Output* output : {&json_, &metrics_}) {
+            if (output->file != kStandardOutput || Write(*output, status)) continue;
+            results_.jsonUnwritten = true;
+            status = ExitStatusOf(results_);
+        }
+        return status;
     }
 
     // Where the JSON or the metrics go: a file checked before the work, or
@@ -245,11 +257,11 @@ private:
         bool refused = false;
     };
 
-    template <class Render>
-    static bool Write(const Output& output, Render render) {
+    bool Write(const Output& output, int status) const {
         if (output.file.empty() || output.refused) return true;
-        if (output.file == kStandardOutput) return std::fputs(render().c_str(), stdout) >= 0;
-        if (platform::WriteFileWhole(output.path, render())) return true;
+        const std::string text = &output == &json_ ? ResultsJson(results_, status) : ResultsMetrics(results_, status);
+        if (output.file == kStandardOutput) return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+        if (platform::WriteFileWhole(output.path, text)) return true;
         std::fprintf(stderr, "tamro-cli: cannot write %s\n", output.path.c_str());
         return false;
     }

@@ -1,10 +1,15 @@
 #include "platform/folders.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <random>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -107,12 +112,48 @@ std::optional<std::string> ReplaceableFile(const std::string& path, std::string&
     return target.string();
 }
 
+// The part file has a name of its own, made only if it did not exist: two
+// runs writing one file (the timer's and an operator's) never write into each
+// other's part, and a link planted under a guessable name is never followed.
+// It gets the mode of the file it replaces, else one that others can read
+// (the metrics' collector runs as another user).
 bool WriteFileWhole(const std::string& path, const std::string& text) {
-    const std::string part = path + ".part";
-    std::FILE* f = std::fopen(part.c_str(), "wb");
-    if (f == nullptr) return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) != 0 || !written || !ReplaceFile(part, path)) {
+    std::string part;
+    bool written = false;
+#ifdef _WIN32
+    std::random_device random;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        part = path + "." + std::to_string(random() % 1000000u) + ".part";
+        fd = _open(part.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    }
+    if (fd < 0) return false;
+    written = true;
+    for (std::size_t done = 0; written && done < text.size();) {
+        const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(text.size() - done, 1u << 30));
+        const int n = _write(fd, text.data() + done, chunk);
+        if (n <= 0) written = false;
+        else done += static_cast<std::size_t>(n);
+    }
+    written = _close(fd) == 0 && written;
+#else
+    std::string name = path + ".XXXXXX.part";
+    const int fd = mkstemps(name.data(), 5);
+    if (fd < 0) return false;
+    part = name;
+    struct stat old {};
+    const mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    written = fchmod(fd, mode) == 0;
+    for (std::size_t done = 0; written && done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) written = false;
+        else done += static_cast<std::size_t>(n);
+    }
+    written = fsync(fd) == 0 && written;
+    written = close(fd) == 0 && written;
+#endif
+    if (!written || !ReplaceFile(part, path)) {
         RemoveFile(part);
         return false;
     }

@@ -330,6 +330,24 @@ TEST_F(CommandLine, OutputsAreCheckedBeforeTheWork) {
     EXPECT_EQ(u["drives"][0]["logError"], "Cannot open file HS0A1234.log");
     EXPECT_TRUE(u["drives"][0]["log"].is_null());
     ExpectValid(results);
+
+    // The metrics cannot be written at the end (a folder took their place
+    // during the run): the JSON says the status the process returns.
+    fs::remove_all(logs);
+    const fs::path metrics = folder / "late.prom";
+    const Outcome late = Cli({"run", "--mode", "standard", "--drives", "0:0", "--logs", logs.string(), "--json",
+                              results.string(), "--metrics", metrics.string()},
+                             folder, [&](pid_t pid, const fs::path& err) {
+                                 while (ReadAll(err).find("Random Seek Read") == std::string::npos &&
+                                        waitpid(pid, nullptr, WNOHANG) == 0)
+                                     usleep(10000);
+                                 kill(pid, SIGSTOP);
+                                 fs::create_directories(metrics);
+                                 kill(pid, SIGCONT);
+                             });
+    EXPECT_EQ(late.status, 4) << late.err;
+    EXPECT_EQ(ReadJson(results)["exitStatus"], 4);
+    EXPECT_TRUE(fs::exists(logs / "HS0A1234.log"));
 }
 
 TEST_F(CommandLine, AnInterruptStopsWithWholeLogsOnly) {
