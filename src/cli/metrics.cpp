@@ -1,7 +1,8 @@
 // The results in the Prometheus text exposition format, for a node
 // exporter's textfile collector: one more rendering of the drives' records.
-// Every drive's series carry its adapter, target and serial; its identity is
-// in one _info series. Sample timestamps are not allowed there: times are
+// Every drive's series carry the command, its adapter, target and serial, so
+// that a run's file and the health check's file can lie in one textfile
+// folder; its identity is in one _info series. Sample timestamps are not allowed there: times are
 // gauges in seconds since the epoch.
 #include <cstdio>
 #include <cstring>
@@ -68,22 +69,33 @@ private:
     std::map<std::string, Family> families_;
 };
 
-std::string DriveLabels(const DriveSlot& s, const std::string& more = {}) {
-    char address[48];
-    std::snprintf(address, sizeof address, "adapter=\"%d\",target=\"%d\"", s.hostAdapter, s.targetId);
-    return std::string("{") + address + ",serial=\"" + Escaped(s.serialNumber) + "\"" + more + "}";
-}
+// The labels of a drive's series, with more of a series' own.
+class DriveLabels {
+public:
+    DriveLabels(const DriveSlot& s, const char* command) {
+        char address[48];
+        std::snprintf(address, sizeof address, "adapter=\"%d\",target=\"%d\"", s.hostAdapter, s.targetId);
+        base_ = std::string("{command=\"") + command + "\"," + address + ",serial=\"" + Escaped(s.serialNumber) + "\"";
+    }
+    std::string operator()(const std::string& more = {}) const { return base_ + more + "}"; }
 
-void Drive(Exposition& e, const DriveRow& row) {
+private:
+    std::string base_;
+};
+
+void Drive(Exposition& e, const DriveRow& row, const char* command) {
     const DriveSlot& s = row.report->judged;
     const DriveReport& r = *row.report;
-    const DriveIdentity shown = IdentityOf(s);
-    const std::string labels = DriveLabels(s);
-    e.Add("tamro_drive_info", "Identity of each drive reached: vendor and product as the drive list shows them, model and firmware as the log prints them.",
+    const DriveLabels with(s, command);
+    const std::string labels = with();
+    // Vendor and product as INQUIRY gives them, not as the drive list cuts
+    // them for its field: a label that changed with the drive's state would
+    // start a new series.
+    const std::string_view inquiry(reinterpret_cast<const char*>(s.inquiryData), sizeof s.inquiryData);
+    e.Add("tamro_drive_info", "Identity of each drive reached: vendor and product as INQUIRY gives them, model and firmware as the log prints them.",
           "gauge",
-          DriveLabels(s, ",vendor=\"" + Escaped(shown.vendor) + "\",product=\"" + Escaped(shown.product) +
-                             "\",model=\"" + Escaped(ModelText(s)) + "\",firmware=\"" + Escaped(FirmwareRevision(s)) +
-                             "\""),
+          with(",vendor=\"" + Escaped(inquiry.substr(8, 8)) + "\",product=\"" + Escaped(inquiry.substr(16, 16)) +
+                      "\",model=\"" + Escaped(ModelText(s)) + "\",firmware=\"" + Escaped(FirmwareRevision(s)) + "\""),
           1);
     if (s.blockSize > 0) {
         e.Add("tamro_drive_capacity_bytes", "Capacity of the drive.", "gauge", labels,
@@ -94,7 +106,7 @@ void Drive(Exposition& e, const DriveRow& row) {
         e.Add("tamro_drive_primary_defects", "Entries of the primary defect list.", "gauge", labels, s.plistCount);
     if (s.runFlags & kFlagGlistValid)
         e.Add("tamro_drive_grown_defects", "Entries of the grown defect list.", "gauge", labels, s.glistCount);
-    if ((row.HealthChecked() || row.Judged()) && !(s.runFlags & kFlagLogUnusable) && r.kind != ReportKind::Microcode) {
+    if (row.ErrorLogRead()) {
         int logged = 0;
         for (int entry = 0; entry < kLogEntryCapacity; ++entry) logged += LogEntryInUse(s, entry) ? 1 : 0;
         e.Add("tamro_drive_logged_errors", "Entries in the drive's own error log in its service area.", "gauge",
@@ -110,10 +122,10 @@ void Drive(Exposition& e, const DriveRow& row) {
               "counter", labels, v.seekOperations);
         for (std::size_t h = 0; h < v.readErrorsPerHead.size(); ++h)
             e.Add("tamro_drive_head_read_errors", "Current number of read errors of each head.", "gauge",
-                  DriveLabels(s, ",head=\"" + std::to_string(h) + "\""), v.readErrorsPerHead[h]);
+                  with(",head=\"" + std::to_string(h) + "\""), v.readErrorsPerHead[h]);
         for (std::size_t h = 0; h < v.seekErrorsPerHead.size(); ++h)
             e.Add("tamro_drive_head_seek_errors", "Current number of seek errors of each head.", "gauge",
-                  DriveLabels(s, ",head=\"" + std::to_string(h) + "\""), v.seekErrorsPerHead[h]);
+                  with(",head=\"" + std::to_string(h) + "\""), v.seekErrorsPerHead[h]);
         if (v.seekErrors)
             e.Add("tamro_drive_seek_errors", "Current number of seek errors of the whole drive.", "gauge", labels,
                   *v.seekErrors);
@@ -121,7 +133,7 @@ void Drive(Exposition& e, const DriveRow& row) {
               v.remainingAlternates);
         e.Add("tamro_drive_spin_up_seconds", "Current spin-up time of the drive.", "gauge", labels, v.spinUpSeconds);
     }
-    if (row.HealthChecked())
+    if (row.HealthChecked() && !row.OtherMakers())
         e.Add("tamro_drive_health_read", "1 when the defect counts, the error log and the SMART data page could all be read.",
               "gauge", labels, row.HealthRead() ? 1 : 0);
     if (row.HealthChecked() || row.Judged())
@@ -131,7 +143,7 @@ void Drive(Exposition& e, const DriveRow& row) {
         const std::string verdict = VerdictName(s);
         for (const char* v : {"PASS", "FAIL", "NO Judge"})
             e.Add("tamro_drive_verdict", "The verdict of the drive's last run: 1 for the verdict it got.", "gauge",
-                  DriveLabels(s, std::string(",verdict=\"") + v + "\""), verdict == v ? 1 : 0);
+                  with(std::string(",verdict=\"") + v + "\""), verdict == v ? 1 : 0);
         if (r.stoppedAt)
             e.Add("tamro_drive_last_run_timestamp_seconds", "When the drive's last run judged it.", "gauge", labels,
                   static_cast<double>(*r.stoppedAt));
@@ -152,8 +164,9 @@ void Drive(Exposition& e, const DriveRow& row) {
 
 std::string ResultsMetrics(const Results& results, int exitStatus) {
     Exposition e;
-    for (const DriveRow& row : results.drives) Drive(e, row);
-    const std::string command = std::string("{command=\"") + CommandName(results.command) + "\"}";
+    const char* name = CommandName(results.command);
+    for (const DriveRow& row : results.drives) Drive(e, row, name);
+    const std::string command = std::string("{command=\"") + name + "\"}";
     e.Add("tamro_last_run_timestamp_seconds", "When tamro-cli last ended this command.", "gauge", command,
           static_cast<double>(results.stoppedAt));
     e.Add("tamro_last_run_exit_status", "The exit status of tamro-cli's last run of this command.", "gauge", command,

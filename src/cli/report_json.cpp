@@ -23,16 +23,20 @@ constexpr int kFormatVersion = 1;
 
 // Drive texts are fixed fields: cut at the first NUL, without trailing
 // blanks, and null when nothing is left.
-Json TextOrNull(std::string_view text) {
-    text = text.substr(0, text.find('\0'));
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    if (text.empty()) return nullptr;
-    // Bytes from a drive need not be UTF-8: anything outside printable ASCII
-    // is shown as '?' rather than making the document invalid.
+// Bytes from a drive need not be UTF-8: anything outside printable ASCII
+// is shown as '?' rather than making the document invalid.
+std::string Printable(std::string_view text) {
     std::string out(text);
     for (char& c : out)
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
     return out;
+}
+
+Json TextOrNull(std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    if (text.empty()) return nullptr;
+    return Printable(text);
 }
 
 template <std::size_t N>
@@ -225,7 +229,7 @@ Json Drive(const DriveRow& row, const Results& results) {
            {"address", AddressText(s.hostAdapter, s.targetId)},
            {"hostAdapter", s.hostAdapter},
            {"targetId", s.targetId},
-           {"line", row.line},
+           {"line", Printable(row.line)},
            {"state", StateName(row.state)},
            {"scanError", row.state == SlotState::FailedAtScan ? TextOrNull(row.report->judged.lastError) : Json(nullptr)},
            {"identity", Identity(s)},
@@ -244,8 +248,7 @@ Json Drive(const DriveRow& row, const Results& results) {
         d["defects"] = Json{{"primary", (s.runFlags & kFlagPlistValid) ? Json(s.plistCount) : Json(nullptr)},
                             {"grown", (s.runFlags & kFlagGlistValid) ? Json(s.glistCount) : Json(nullptr)}};
         d["testMode"] = run ? TestModeOf(s.runFlags) : Json(nullptr);
-        const bool logRead = ((run && judged) || row.HealthChecked()) && !(s.runFlags & kFlagLogUnusable);
-        d["smartLog"] = logRead ? SmartLog(r) : Json(nullptr);
+        d["smartLog"] = row.ErrorLogRead() ? SmartLog(r) : Json(nullptr);
         d["surfaceTests"] =
             run && judged ? Json{{"blocksRead", s.blocksRead},
                                  {"blocksWritten", s.blocksWritten},
@@ -292,7 +295,10 @@ std::string ResultsJson(const Results& results, int exitStatus) {
         {"error", results.error.empty() ? Json(nullptr) : Json(results.error)},
         {"drives", std::move(drives)},
         {"absentDrives", std::move(absent)}};
-    return document.dump(2) + "\n";
+    // Should a drive's text still reach the document unfiltered, a byte that
+    // is no UTF-8 becomes U+FFFD rather than ending the program with no
+    // results at all.
+    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace tamro::cli

@@ -74,25 +74,44 @@ void PrintDriveList(std::FILE* out) {
 }
 
 // health: what was read of each drive, and what could not be.
+// The INQUIRY product, unpadded: the drive list cuts it to its field.
+std::string ProductOf(const DriveSlot& s) {
+    std::string product(reinterpret_cast<const char*>(s.inquiryData) + 16, 16);
+    product.erase(std::min(product.find('\0'), product.find_last_not_of(' ') + 1));
+    for (char& c : product)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+    return product;
+}
+
 void PrintHealth(std::FILE* out, const Results& results) {
-    std::fprintf(out, "%-10s  %-11s  %7s  %5s  %6s  %s\n", "Drive", "Health", "Primary", "Grown", "Logged",
-                 "Problem");
-    const auto count = [](bool valid, std::int32_t n) { return valid ? std::to_string(n) : std::string("-"); };
+    constexpr char kRow[] = "%-10s  %-8s  %-16s  %6s  %-11s  %7s  %5s  %6s  %10s  %10s  %s\n";
+    std::fprintf(out, kRow, "Drive", "Serial", "Product", "GB", "Health", "Primary", "Grown", "Logged", "Power-on h",
+                 "Alternates", "Problem");
+    const auto count = [](bool valid, long long n) { return valid ? std::to_string(n) : std::string("-"); };
     for (const DriveRow& row : results.drives) {
         const DriveSlot& s = row.report->judged;
         int logged = 0;
         for (int e = 0; e < kLogEntryCapacity; ++e) logged += LogEntryInUse(s, e) ? 1 : 0;
-        const char* health = row.HealthRead() ? "read" : row.HealthChecked() ? "unreadable"
-                             : results.interrupted ? "interrupted" : "not read";
-        const bool logRead = row.HealthChecked() && !(s.runFlags & kFlagLogUnusable);
-        std::fprintf(out, "%-10s  %-11s  %7s  %5s  %6s  %s\n", AddressOf(s).c_str(), health,
-                     count((s.runFlags & kFlagPlistValid) != 0, s.plistCount).c_str(),
-                     count((s.runFlags & kFlagGlistValid) != 0, s.glistCount).c_str(), count(logRead, logged).c_str(),
+        const char* health = row.OtherMakers() ? "other maker" : row.HealthRead() ? "read"
+                             : row.HealthChecked()                 ? "unreadable"
+                             : results.interrupted                 ? "interrupted"
+                                                                   : "not read";
+        char gigabytes[16] = "-";
+        if (s.blockSize > 0)
+            std::snprintf(gigabytes, sizeof gigabytes, "%.1f", (static_cast<double>(s.lastLba) + 1) * s.blockSize / 1e9);
+        const auto& page = row.report->smartPage;
+        const bool pageRead = page && page->logRead;
+        std::fprintf(out, kRow, AddressOf(s).c_str(), Text(s.serialNumber).c_str(), ProductOf(s).c_str(), gigabytes,
+                     health, count((s.runFlags & kFlagPlistValid) != 0, s.plistCount).c_str(),
+                     count((s.runFlags & kFlagGlistValid) != 0, s.glistCount).c_str(),
+                     count(row.ErrorLogRead(), logged).c_str(),
+                     count(pageRead, pageRead ? page->powerOnMinutes / 60 : 0).c_str(),
+                     count(pageRead, pageRead ? page->remainingAlternates : 0).c_str(),
                      row.HealthChecked() ? row.report->healthError.c_str() : "");
     }
     for (const Address& a : results.absent)
-        std::fprintf(out, "%-10s  %-11s  %7s  %5s  %6s  %s\n", AddressText(a.hostAdapter, a.targetId).c_str(),
-                     "absent", "-", "-", "-", "No drive at this address in the scan.");
+        std::fprintf(out, kRow, AddressText(a.hostAdapter, a.targetId).c_str(), "-", "-", "-", "absent", "-", "-", "-",
+                     "-", "-", "No drive at this address in the scan.");
 }
 
 void PrintSummary(std::FILE* out, const Results& results) {
@@ -129,7 +148,7 @@ int ExitStatusOf(const Results& results) {
     if (results.command == Command::Scan) return results.jsonUnwritten ? kResultsIncomplete : kAllPass;
     bool fail = false, unjudged = !results.absent.empty(), incomplete = results.jsonUnwritten;
     if (results.command == Command::Health) {
-        for (const DriveRow& row : results.drives) unjudged |= !row.HealthRead();
+        for (const DriveRow& row : results.drives) unjudged |= !row.HealthRead() && !row.OtherMakers();
         return incomplete ? kResultsIncomplete : unjudged ? kSomeNotJudged : kAllPass;
     }
     for (const DriveRow& row : results.drives) {

@@ -41,6 +41,17 @@ struct DriveRow {
     // A health check's record, and whether everything could be read.
     bool HealthChecked() const { return report && report->kind == ReportKind::Health; }
     bool HealthRead() const { return HealthChecked() && report->healthError.empty(); }
+    // Another maker's disk: a health check has nothing of it to read, and
+    // does not count it against the machine.
+    bool OtherMakers() const {
+        return state == SlotState::NotIdentified && report && report->judged.vendorClass == kVendorUnsupported;
+    }
+    // Whether the record holds the drive's own error log: a drive that
+    // failed at the scan before its log was read has none, not an empty one.
+    bool ErrorLogRead() const {
+        if (!report || (report->judged.runFlags & kFlagLogUnusable)) return false;
+        return HealthChecked() || (report->kind == ReportKind::Run && state != SlotState::FailedAtScan);
+    }
 };
 
 struct Results {
