@@ -80,8 +80,15 @@ std::shared_ptr<DriveReport> CheckDriveHealth(int slot) {
         live = scanned;
     }
     report->stoppedAt = std::time(nullptr);
-    report->factoryModeLeftOn = FactoryResetOwed(static_cast<std::uint8_t>(live.hostAdapter & 0x0F),
-                                                 static_cast<std::uint8_t>(live.targetId & 0x0F));
+    const auto ha = static_cast<std::uint8_t>(live.hostAdapter & 0x0F);
+    const auto id = static_cast<std::uint8_t>(live.targetId & 0x0F);
+    const bool resetOwed = FactoryResetOwed(ha, id);
+    report->factoryModeLeftOn = resetOwed || FactoryModeMayBeOn(ha, id);
+    // A drive left in factory mode is not healthy to hand back, however well
+    // its pages were read.
+    if (report->factoryModeLeftOn && report->healthError.empty())
+        report->healthError = resetOwed ? "Factory ReSet(10) could not be sent: the drive is still in factory mode."
+                                        : "Factory ReSet(10) failed: the drive may still be in factory mode.";
     Observer().DriveReported(report);
     ShowStatus("");
     return report;

@@ -409,8 +409,11 @@ int WriteDriveLog(DriveReport& report) {
     if (flags & kFlagFail) WriteFail(f, s);
     if (flags & kFlagPass) WritePass(f, s);
     if (flags & kFlagNoJudge) WriteNoJudge(f, s);
-    report.factoryModeLeftOn = FactoryResetOwed(ha, id);
-    if (report.factoryModeLeftOn)
+    // The log names only a switch-off that could not be sent; the record
+    // also counts one that was sent and failed.
+    const bool resetOwed = FactoryResetOwed(ha, id);
+    report.factoryModeLeftOn = resetOwed || FactoryModeMayBeOn(ha, id);
+    if (resetOwed)
         Put(f, "\r\n<<< Factory mode is still on: Factory ReSet(10) could not be sent. >>>\r\n");
     logparts::WriteStopTime(f, s);
     return log.Commit(&report.logPath, &report.logError) ? 0 : -1;

@@ -7,6 +7,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -116,6 +117,17 @@ struct Traffic {
     int stopped = 0;
     std::list<Flight> flights;
     std::map<Address, FactoryMode> factory;
+    // Drives whose last switch-off was sent and failed: they may still be in
+    // factory mode. Nobody sends it again for that; the next one that
+    // succeeds clears it.
+    std::set<Address> resetFailed;
+
+    void ResetAnswered(Address drive, bool succeeded) {
+        if (succeeded)
+            resetFailed.erase(drive);
+        else
+            resetFailed.insert(drive);
+    }
 
     // A switch-off owed while the library keeps every block cannot be sent
     // by anyone: the exit does not wait for it. Asked after every command, so
@@ -239,7 +251,7 @@ enum class Factory : std::uint8_t { None, On, Off };
 // Sends the switch-offs of the drives that `pick` chooses, on the caller's
 // thread, none while the drive's Set or another switch-off is in flight.
 // They write nothing into the current slot, which may be another drive's;
-// one that finds no request block is owed.
+// one that finds no request block is owed, one that fails is only noted.
 template <class Pick>
 void SendResets(std::unique_lock<std::mutex>& lock, Pick pick) {
     Traffic& t = traffic();
@@ -253,9 +265,10 @@ void SendResets(std::unique_lock<std::mutex>& lock, Pick pick) {
         const auto flight = Depart(drive, kFactoryOffLabel, ProbeStep);
         lock.unlock();
         bool sent = false;
-        Send(ProbeStep, nullptr, FactoryRequest(drive.first, drive.second, 0), *flight, &sent);
+        const int result = Send(ProbeStep, nullptr, FactoryRequest(drive.first, drive.second, 0), *flight, &sent);
         lock.lock();
         t.flights.erase(flight);
+        if (sent) t.ResetAnswered(drive, result == 0);
         const auto mode = t.factory.find(drive);
         if (mode == t.factory.end()) continue;
         mode->second.resetGoingOut = false;
@@ -294,8 +307,9 @@ struct ClosedAtThreadEnd {
 thread_local ClosedAtThreadEnd closedAtThreadEnd;
 
 // How a Set or a ReSet that has come back changes the drive's record.
-void Switched(Factory factory, Address drive, bool sent, bool wasOn) {
+void Switched(Factory factory, Address drive, bool sent, bool succeeded, bool wasOn) {
     Traffic& t = traffic();
+    if (factory == Factory::Off && sent) t.ResetAnswered(drive, succeeded);
     const auto mode = t.factory.find(drive);
     if (mode == t.factory.end()) return;
     FactoryMode& m = mode->second;
@@ -343,7 +357,7 @@ int Issue(Step step, const char* label, const Request& r, Factory factory = Fact
     const int result = Send(step, label, r, *flight, &sent);
     lock.lock();
     t.flights.erase(flight);
-    if (factory != Factory::None) Switched(factory, drive, sent, wasOn);
+    if (factory != Factory::None) Switched(factory, drive, sent, result == 0, wasOn);
     if (t.SettledLocked()) t.settled.notify_all();
     return result;
 }
@@ -510,6 +524,13 @@ bool FactoryResetOwed(std::uint8_t ha, std::uint8_t id) {
     std::lock_guard lock(t.mutex);
     const auto mode = t.factory.find({ha, id});
     return mode != t.factory.end() && mode->second.resetOwed;
+}
+
+bool FactoryModeMayBeOn(std::uint8_t ha, std::uint8_t id) {
+    Traffic& t = traffic();
+    std::lock_guard lock(t.mutex);
+    const auto mode = t.factory.find({ha, id});
+    return (mode != t.factory.end() && mode->second.resetOwed) || t.resetFailed.contains({ha, id});
 }
 
 namespace testing {

@@ -122,6 +122,11 @@ std::uint64_t RequestsSent();
 // want of a request block and is still owed.
 bool FactoryResetOwed(std::uint8_t ha, std::uint8_t id);
 
+// Whether the drive may still be in factory mode: its switch-off is owed, or
+// the last one it was sent failed (the drive answered it with an error, or
+// never answered). Only a switch-off that succeeds clears that.
+bool FactoryModeMayBeOn(std::uint8_t ha, std::uint8_t id);
+
 namespace testing {
 // Lets commands through again.
 void ClearStopRequest();

@@ -61,5 +61,30 @@ TEST_F(HealthCheck, SaysWhatCouldNotBeRead) {
     ExpectTableAsScanned();
 }
 
+// A drive that refuses both switch-offs (the second and the fourth 0xF0) is
+// left in factory mode: the record says so and the check is not a read.
+TEST_F(HealthCheck, AFactoryResetThatFailsLeavesItNotRead) {
+    for (unsigned skip : {1u, 3u}) {
+        SimFault reset = NextFault(0xF0);
+        reset.skip = skip;
+        reset.sense_key = 5;
+        reset.asc = 0x24;
+        ASSERT_EQ(sim_add_fault(0, 0, &reset), 0);
+    }
+    auto r = CheckDriveHealth(0);
+    ASSERT_EQ(sim_disk_factory_mode(0, 0), 1);
+    EXPECT_TRUE(r->factoryModeLeftOn);
+    EXPECT_EQ(r->healthError, "Factory ReSet(10) failed: the drive may still be in factory mode.");
+    ASSERT_TRUE(r->smartPage);
+    EXPECT_TRUE(r->smartPage->logRead);
+    ExpectTableAsScanned();
+
+    // The next check's switch-offs succeed, and the drive is off again.
+    r = CheckDriveHealth(0);
+    EXPECT_FALSE(r->factoryModeLeftOn);
+    EXPECT_EQ(r->healthError, "");
+    EXPECT_EQ(sim_disk_factory_mode(0, 0), 0);
+}
+
 }  // namespace
 }  // namespace tamro::test

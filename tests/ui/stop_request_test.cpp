@@ -187,6 +187,31 @@ TEST_F(StopRequest, WithNothingInFlightItSettlesAtOnce) {
     EXPECT_EQ(Rezero6(0, 0), 0);
 }
 
+// A switch-off the drive answers with an error is noted, not owed: the stop
+// does not send it again, and only one that succeeds clears it.
+TEST_F(StopRequest, AFactoryResetThatFailsIsNotedAndNotSentAgain) {
+    SimFault refused = NextFault(0xF0);
+    refused.skip = 1;  // the ReSet after the Set
+    refused.sense_key = 5;
+    refused.asc = 0x24;
+    ASSERT_EQ(sim_add_fault(0, 0, &refused), 0);
+    ASSERT_EQ(FactorySet10(0, 0, 1), 0);
+    EXPECT_EQ(FactorySet10(0, 0, 0), -1);
+    EXPECT_TRUE(FactoryModeMayBeOn(0, 0));
+    EXPECT_FALSE(FactoryResetOwed(0, 0));
+
+    RequestStopAtNextCommand();
+    EXPECT_TRUE(WaitForCommandsToSettle(std::chrono::milliseconds(0)));
+    const std::size_t sent = sim_trace_count();
+    EXPECT_THROW(Rezero6(0, 0), CommandsStopped);
+    EXPECT_EQ(sim_trace_count(), sent);
+    EXPECT_EQ(sim_disk_factory_mode(0, 0), 1);
+
+    testing::ClearStopRequest();
+    ASSERT_EQ(FactorySet10(0, 0, 0), 0);
+    EXPECT_FALSE(FactoryModeMayBeOn(0, 0));
+}
+
 // EXIT while the run is at a drive: the run worker stops at its next
 // command, every drive is left out of factory mode, and the bus goes quiet.
 using ExitDuringRun = WindowTest;
