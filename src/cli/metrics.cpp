@@ -137,7 +137,7 @@ void Drive(Exposition& e, const DriveRow& row, const char* command) {
         e.Add("tamro_drive_health_read", "1 when the defect counts, the error log and the SMART data page could all be read.",
               "gauge", labels, row.HealthRead() ? 1 : 0);
     if (row.HealthChecked() || row.Judged())
-        e.Add("tamro_drive_factory_mode_left_on", "1 when the drive's factory mode could not be switched off.", "gauge",
+        e.Add("tamro_drive_factory_mode_left_on", "1 when the drive may still be in factory mode: its Factory ReSet(10) could not be sent or failed.", "gauge",
               labels, r.factoryModeLeftOn ? 1 : 0);
     if (row.Judged()) {
         const std::string verdict = VerdictName(s);
