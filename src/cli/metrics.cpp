@@ -2,8 +2,8 @@
 // exporter's textfile collector: one more rendering of the drives' records.
 // Every drive's series carry the command, its adapter, target and serial, so
 // that a run's file and the health check's file can lie in one textfile
-// folder; its identity is in one _info series. Sample timestamps are not allowed there: times are
-// gauges in seconds since the epoch.
+// folder; its identity is in one _info series. Sample timestamps are not
+// allowed there: times are gauges in seconds since the epoch.
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -92,7 +92,9 @@ void Drive(Exposition& e, const DriveRow& row, const char* command) {
     // them for its field: a label that changed with the drive's state would
     // start a new series.
     const std::string_view inquiry(reinterpret_cast<const char*>(s.inquiryData), sizeof s.inquiryData);
-    e.Add("tamro_drive_info", "Identity of each drive reached: vendor and product as INQUIRY gives them, model and firmware as the log prints them.",
+    e.Add("tamro_drive_info",
+          "Identity of each drive reached: vendor and product as INQUIRY gives them, model and firmware as the log "
+          "prints them.",
           "gauge",
           with(",vendor=\"" + Escaped(inquiry.substr(8, 8)) + "\",product=\"" + Escaped(inquiry.substr(16, 16)) +
                       "\",model=\"" + Escaped(ModelText(s)) + "\",firmware=\"" + Escaped(FirmwareRevision(s)) + "\""),
@@ -137,8 +139,9 @@ void Drive(Exposition& e, const DriveRow& row, const char* command) {
         e.Add("tamro_drive_health_read", "1 when the defect counts, the error log and the SMART data page could all be read.",
               "gauge", labels, row.HealthRead() ? 1 : 0);
     if (row.HealthChecked() || row.Judged())
-        e.Add("tamro_drive_factory_mode_left_on", "1 when the drive may still be in factory mode: its Factory ReSet(10) could not be sent or failed.", "gauge",
-              labels, r.factoryModeLeftOn ? 1 : 0);
+        e.Add("tamro_drive_factory_mode_left_on",
+              "1 when the drive may still be in factory mode: its Factory ReSet(10) could not be sent or failed.",
+              "gauge", labels, r.factoryModeLeftOn ? 1 : 0);
     if (row.Judged()) {
         const std::string verdict = VerdictName(s);
         for (const char* v : {"PASS", "FAIL", "NO Judge"})

@@ -73,16 +73,18 @@ void PrintDriveList(std::FILE* out) {
     }
 }
 
-// health: what was read of each drive, and what could not be.
-// The INQUIRY product, unpadded: the drive list cuts it to its field.
-std::string ProductOf(const DriveSlot& s) {
-    std::string product(reinterpret_cast<const char*>(s.inquiryData) + 16, 16);
-    product.erase(std::min(product.find('\0'), product.find_last_not_of(' ') + 1));
-    for (char& c : product)
+// A drive's field for the terminal: unpadded, and nothing of it read as a
+// control sequence.
+std::string Printable(std::string_view field) {
+    std::string text(field.substr(0, field.find('\0')));
+    text.erase(text.find_last_not_of(' ') + 1);
+    for (char& c : text)
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
-    return product;
+    return text;
 }
 
+// health: what was read of each drive, and what could not be. The product
+// is INQUIRY's: the drive list cuts it to its field.
 void PrintHealth(std::FILE* out, const Results& results) {
     constexpr char kRow[] = "%-10s  %-8s  %-16s  %6s  %-11s  %7s  %5s  %6s  %10s  %10s  %s\n";
     std::fprintf(out, kRow, "Drive", "Serial", "Product", "GB", "Health", "Primary", "Grown", "Logged", "Power-on h",
@@ -98,10 +100,12 @@ void PrintHealth(std::FILE* out, const Results& results) {
                                                                    : "not read";
         char gigabytes[16] = "-";
         if (s.blockSize > 0)
-            std::snprintf(gigabytes, sizeof gigabytes, "%.1f", (static_cast<double>(s.lastLba) + 1) * s.blockSize / 1e9);
+            std::snprintf(gigabytes, sizeof gigabytes, "%.1f",
+                          (static_cast<double>(s.lastLba) + 1) * s.blockSize / 1e9);
         const auto& page = row.report->smartPage;
         const bool pageRead = page && page->logRead;
-        std::fprintf(out, kRow, AddressOf(s).c_str(), Text(s.serialNumber).c_str(), ProductOf(s).c_str(), gigabytes,
+        std::fprintf(out, kRow, AddressOf(s).c_str(), Printable(Text(s.serialNumber)).c_str(),
+                     Printable({reinterpret_cast<const char*>(s.inquiryData) + 16, 16}).c_str(), gigabytes,
                      health, count((s.runFlags & kFlagPlistValid) != 0, s.plistCount).c_str(),
                      count((s.runFlags & kFlagGlistValid) != 0, s.glistCount).c_str(),
                      count(row.ErrorLogRead(), logged).c_str(),
