@@ -15,17 +15,21 @@ namespace tamro::test {
 namespace {
 
 // What the stand-in viewer wrote down, once it has. Under Wine, on a busy
-// machine, a renamed file was once seen before its bytes were: wait for both.
+// machine, a renamed file was seen before its bytes were, and once opened
+// as empty: wait until a read gives its bytes.
 std::string TakeWrittenFile(const std::filesystem::path& file) {
-    const auto written = [&] {
-        std::error_code ec;
-        return std::filesystem::exists(file, ec) && std::filesystem::file_size(file, ec) > 0 && !ec;
+    std::string text;
+    const auto read = [&] {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) return false;
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        text = bytes.str();
+        return !text.empty();
     };
-    if (!WaitUntil(written, std::chrono::seconds(20))) return "";
-    std::stringstream text;
-    text << std::ifstream(file, std::ios::binary).rdbuf();
+    if (!WaitUntil(read, std::chrono::seconds(20))) return "";
     std::filesystem::remove(file);
-    return text.str();
+    return text;
 }
 
 #ifdef _WIN32
