@@ -23,15 +23,6 @@ constexpr int kFormatVersion = 1;
 
 // Drive texts are fixed fields: cut at the first NUL, without trailing
 // blanks, and null when nothing is left.
-// Bytes from a drive need not be UTF-8: anything outside printable ASCII
-// is shown as '?' rather than making the document invalid.
-std::string Printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
-    return out;
-}
-
 Json TextOrNull(std::string_view text) {
     text = text.substr(0, text.find('\0'));
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);

@@ -48,6 +48,13 @@ std::string LogColumn(const DriveRow& row) {
 
 }  // namespace
 
+std::string Printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+    return out;
+}
+
 std::string AddressText(int hostAdapter, int targetId) {
     char text[24];
     std::snprintf(text, sizeof text, "HA#%d/ID%02d", hostAdapter, targetId);
@@ -73,15 +80,15 @@ void PrintDriveList(std::FILE* out) {
     }
 }
 
-// A drive's field for the terminal: unpadded, and nothing of it read as a
-// control sequence.
-std::string Printable(std::string_view field) {
-    std::string text(field.substr(0, field.find('\0')));
-    text.erase(text.find_last_not_of(' ') + 1);
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
-    return text;
+namespace {
+
+// A drive's field for the terminal: unpadded and printable.
+std::string Field(std::string_view field) {
+    field = field.substr(0, field.find('\0'));
+    return Printable(field.substr(0, field.find_last_not_of(' ') + 1));
 }
+
+}  // namespace
 
 // health: what was read of each drive, and what could not be. The product
 // is INQUIRY's: the drive list cuts it to its field.
@@ -104,8 +111,8 @@ void PrintHealth(std::FILE* out, const Results& results) {
                           (static_cast<double>(s.lastLba) + 1) * s.blockSize / 1e9);
         const auto& page = row.report->smartPage;
         const bool pageRead = page && page->logRead;
-        std::fprintf(out, kRow, AddressOf(s).c_str(), Printable(Text(s.serialNumber)).c_str(),
-                     Printable({reinterpret_cast<const char*>(s.inquiryData) + 16, 16}).c_str(), gigabytes,
+        std::fprintf(out, kRow, AddressOf(s).c_str(), Field(Text(s.serialNumber)).c_str(),
+                     Field({reinterpret_cast<const char*>(s.inquiryData) + 16, 16}).c_str(), gigabytes,
                      health, count((s.runFlags & kFlagPlistValid) != 0, s.plistCount).c_str(),
                      count((s.runFlags & kFlagGlistValid) != 0, s.glistCount).c_str(),
                      count(row.ErrorLogRead(), logged).c_str(),

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/options.h"
@@ -70,6 +71,11 @@ struct Results {
 
 // A slot's row as the scan left it; the table is not at work then.
 DriveRow ScannedRow(int slot);
+
+// Bytes from a drive need not be UTF-8 or printable: each byte outside
+// printable ASCII becomes '?', so no output is invalid or read as a control
+// sequence.
+std::string Printable(std::string_view text);
 
 // "HA#0/ID01": how a drive is named on the command line.
 std::string AddressText(int hostAdapter, int targetId);
